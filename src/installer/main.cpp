@@ -1,0 +1,30 @@
+// The program entry: the application titled "Install", the installer window (whose creation runs
+// the start-up), and, unless the payload asked for a silent installation, the message loop.
+#include <windows.h>
+
+#include "application.h"
+#include "fInstall.h"
+
+namespace {
+
+// Libraries come from the System folder only, never from the folder the installer was started
+// from (often a download folder where anything may lie).
+void HardenDllSearchPath() {
+  SetDllDirectoryA("");
+  using SetDefaultDirs = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  auto setDefault = reinterpret_cast<SetDefaultDirs>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  HardenDllSearchPath();
+  Application.Initialize(instance);
+  Application.SetTitle("Install");
+  auto form = TInstallerForm::Create();
+  if (form->ContentMode() != cmSilent) Application.Run();
+  return 0;
+}
