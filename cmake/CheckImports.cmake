@@ -1,5 +1,6 @@
 # Lists the DLLs a program imports and fails on any that is not a system DLL.
 #   cmake -DFILE=install.exe -DOBJDUMP=objdump -DALLOWED="kernel32.dll;user32.dll" -P CheckImports.cmake
+cmake_minimum_required(VERSION 3.20)
 execute_process(COMMAND ${OBJDUMP} -p "${FILE}" OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "objdump could not read ${FILE}")

@@ -1,0 +1,55 @@
+// TCompressor: expands an imploded block held in memory into a file, through the implode/explode
+// library impborl.dll, loaded at run time from the Windows folder and nowhere else.
+//
+// Use: create one per expansion, test LibraryLoaded, call ExpandToFile once, destroy it, and
+// judge the outcome by the file written (its existence and size); the library's own result is
+// not examined. Only one expansion may run at a time: all share ExplodeWorkBuffer.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pkware.h"
+
+// The library's scratch area for one _explode call, shared by every compressor.
+extern char ExplodeWorkBuffer[EXP_BUFFER_SIZE];
+
+class TCompressor {
+ public:
+  using ImplodeFn = unsigned(PK_CDECL*)(pk_read_buf, pk_write_buf, char*, void*, unsigned*,
+                                        unsigned*);
+  using ExplodeFn = unsigned(PK_CDECL*)(pk_read_buf, pk_write_buf, char*, void*);
+  using CrcFn = unsigned long(PK_CDECL*)(char*, unsigned*, unsigned long*);
+
+  // Loads the library; never fails: LibraryLoaded tells whether it is usable.
+  TCompressor();
+  virtual ~TCompressor();
+  TCompressor(const TCompressor&) = delete;
+  TCompressor& operator=(const TCompressor&) = delete;
+
+  bool LibraryLoaded() const { return libraryLoaded_; }
+
+  // Writes the expansion of length bytes at data to path, creating or truncating it. Shows
+  // nothing; throws EGeneralFailure ("Cannot create file <path>") when the file cannot be
+  // created, and std::bad_alloc when the input copy cannot be had.
+  void ExpandToFile(const std::string& path, const uint8_t* data, int32_t length);
+
+  // The full path the library is loaded from: the Windows folder + "impborl.dll".
+  static std::string LibraryPath();
+
+ private:
+  static unsigned PK_CDECL CompressorRead(char* buffer, unsigned* size, void* param);
+  static void PK_CDECL CompressorWrite(char* buffer, unsigned* size, void* param);
+  void Destroy();
+
+  ImplodeFn implode_ = nullptr;
+  ExplodeFn explode_ = nullptr;
+  CrcFn crc_ = nullptr;
+  HANDLE output_ = INVALID_HANDLE_VALUE;  // only during ExpandToFile
+  std::vector<uint8_t> input_;            // private copy of the imploded bytes
+  size_t inputPos_ = 0;
+  bool libraryLoaded_ = false;
+  HMODULE module_ = nullptr;              // held only while libraryLoaded_
+};

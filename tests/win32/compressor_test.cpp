@@ -1,0 +1,165 @@
+// TCompressor and impborl.dll under Wine, with the library placed in the prefix's Windows folder.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "dcl.h"
+#include "driver.h"
+#include "general_error.h"
+#include "pk_stuff.h"
+#include "test_paths.h"
+
+namespace {
+
+const std::string kBuiltLibrary = driver::HostPath(IMPBORL_DLL);
+const std::string kLibraryWithoutCrc = driver::HostPath(NOCRC_DLL);
+
+// Puts a file at the Windows folder's impborl.dll for one test, and takes it away afterwards.
+class LibraryInWindowsFolder {
+ public:
+  explicit LibraryInWindowsFolder(const std::string& source) {
+    EXPECT_TRUE(CopyFileA(source.c_str(), path_.c_str(), FALSE)) << GetLastError();
+  }
+  ~LibraryInWindowsFolder() { DeleteFileA(path_.c_str()); }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_ = WindowsFolder() + "impborl.dll";
+};
+
+std::vector<uint8_t> Text(size_t size) {
+  std::string text;
+  while (text.size() < size) text += "A screen saver with fish, bubbles and a treasure chest. ";
+  return {text.begin(), text.begin() + size};
+}
+
+TEST(Compressor, LibraryPathHasExactlyOneBackslash) {
+  EXPECT_EQ(TCompressor::LibraryPath(), WindowsFolder() + "impborl.dll");
+  EXPECT_EQ(TCompressor::LibraryPath().find("\\\\"), std::string::npos);
+}
+
+TEST(Compressor, ExpandsOurImplodedMemberIntoAFileOfItsSize) {
+  LibraryInWindowsFolder library(kBuiltLibrary);
+  const auto plain = Text(100000);
+  const auto stream = dcl::Implode(plain);
+  const std::string out = TempFolder() + "agreement.txt";
+  TCompressor compressor;
+  ASSERT_TRUE(compressor.LibraryLoaded());
+  compressor.ExpandToFile(out, stream.data(), static_cast<int32_t>(stream.size()));
+  EXPECT_EQ(ReadAll(out), plain);
+}
+
+TEST(Compressor, ReplacesAnExistingFileAndWritesEmptyForLengthZero) {
+  LibraryInWindowsFolder library(kBuiltLibrary);
+  const std::string out = TempFolder() + "old.dat";
+  WriteAll(out, std::vector<uint8_t>(5000, 0xEE));
+  const auto stream = dcl::Implode(Text(10));
+  TCompressor compressor;
+  compressor.ExpandToFile(out, stream.data(), static_cast<int32_t>(stream.size()));
+  EXPECT_EQ(ReadAll(out), Text(10));
+  compressor.ExpandToFile(out, nullptr, 0);
+  EXPECT_EQ(FileSizeOf(out), 0);
+}
+
+TEST(Compressor, DamagedDataLeavesAFileForTheCallersSizeCheck) {
+  LibraryInWindowsFolder library(kBuiltLibrary);
+  auto stream = dcl::Implode(Text(20000));
+  stream.resize(stream.size() / 2);
+  const std::string out = TempFolder() + "short.dat";
+  TCompressor compressor;
+  compressor.ExpandToFile(out, stream.data(), static_cast<int32_t>(stream.size()));
+  EXPECT_GE(FileSizeOf(out), 0);
+  EXPECT_LT(FileSizeOf(out), 20000);
+}
+
+TEST(Compressor, AnOutputThatCannotBeCreatedIsAGeneralFailure) {
+  LibraryInWindowsFolder library(kBuiltLibrary);
+  const std::string out = TempFolder() + "missing folder\\x.dat";
+  TCompressor compressor;
+  try {
+    compressor.ExpandToFile(out, nullptr, 0);
+    FAIL() << "no failure";
+  } catch (const EGeneralFailure& failure) {
+    EXPECT_EQ(std::string(failure.what()), "Cannot create file " + out);
+  }
+}
+
+TEST(Compressor, ALibraryOnlyBesideTheProgramIsNotFound) {
+  DeleteFileA((WindowsFolder() + "impborl.dll").c_str());
+  char self[MAX_PATH];
+  std::string beside(self, GetModuleFileNameA(nullptr, self, MAX_PATH));
+  beside = beside.substr(0, beside.rfind('\\') + 1) + "impborl.dll";
+  ASSERT_TRUE(CopyFileA(kBuiltLibrary.c_str(), beside.c_str(), FALSE));
+  {
+    TCompressor compressor;
+    EXPECT_FALSE(compressor.LibraryLoaded());
+  }
+  DeleteFileA(beside.c_str());
+}
+
+TEST(Compressor, ALibraryWithoutCrc32IsRefusedAndUnloaded) {
+  LibraryInWindowsFolder library(kLibraryWithoutCrc);
+  {
+    TCompressor compressor;
+    EXPECT_FALSE(compressor.LibraryLoaded());
+  }
+  EXPECT_EQ(GetModuleHandleA(library.Path().c_str()), nullptr);
+}
+
+TEST(Compressor, TwoCompressorsAliveAtOnceBothWork) {
+  LibraryInWindowsFolder library(kBuiltLibrary);
+  const auto stream = dcl::Implode(Text(3000));
+  const std::string folder = TempFolder();
+  auto first = std::make_unique<TCompressor>();
+  TCompressor second;
+  ASSERT_TRUE(first->LibraryLoaded());
+  ASSERT_TRUE(second.LibraryLoaded());
+  first->ExpandToFile(folder + "1", stream.data(), static_cast<int32_t>(stream.size()));
+  first.reset();
+  second.ExpandToFile(folder + "2", stream.data(), static_cast<int32_t>(stream.size()));
+  EXPECT_EQ(ReadAll(folder + "2"), Text(3000));
+}
+
+// Every test vector through the DLL's own exports, called as any user of the library would.
+TEST(ImpborlDll, ExplodesEveryVectorByteForByte) {
+  HMODULE dll = LoadLibraryA(kBuiltLibrary.c_str());
+  ASSERT_NE(dll, nullptr);
+  auto explode = reinterpret_cast<TCompressor::ExplodeFn>(
+      reinterpret_cast<void*>(GetProcAddress(dll, "_explode")));
+  ASSERT_NE(explode, nullptr);
+  const std::string dir = driver::HostPath(DCL_TESTDATA_DIR) + "\\";
+  std::ifstream manifest(DCL_TESTDATA_DIR "/MANIFEST.tsv");
+  std::string line;
+  std::getline(manifest, line);
+  int checked = 0;
+  while (std::getline(manifest, line)) {
+    const std::string name = line.substr(0, line.find('\t'));
+    struct Io {
+      std::vector<uint8_t> in;
+      size_t pos = 0;
+      std::vector<uint8_t> out;
+    } io{ReadAll(dir + name + ".imploded")};
+    auto read = [](char* buf, unsigned* size, void* param) -> unsigned {
+      auto& s = *static_cast<Io*>(param);
+      const size_t n = std::min<size_t>(*size, s.in.size() - s.pos);
+      std::copy_n(s.in.begin() + static_cast<ptrdiff_t>(s.pos), n, buf);
+      s.pos += n;
+      return static_cast<unsigned>(n);
+    };
+    auto write = [](char* buf, unsigned* size, void* param) {
+      auto& s = *static_cast<Io*>(param);
+      s.out.insert(s.out.end(), buf, buf + *size);
+    };
+    std::vector<char> work(EXP_BUFFER_SIZE);
+    EXPECT_EQ(explode(read, write, work.data(), &io), 0u) << name;
+    EXPECT_EQ(io.out, ReadAll(dir + name + ".plain")) << name;
+    ++checked;
+  }
+  EXPECT_GE(checked, 13);
+  FreeLibrary(dll);
+}
+
+}  // namespace
