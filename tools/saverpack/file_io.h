@@ -1,0 +1,21 @@
+// Whole-file reads and writes for saverpack; failures throw ToolError naming the file.
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace saverpack {
+
+// A failed operation: main prints "saverpack: <message>" and exits with 1.
+class ToolError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+std::vector<uint8_t> ReadFile(const std::filesystem::path& path);
+// Writes through a temporary file beside the target, so a failure never leaves half a file.
+void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+}  // namespace saverpack
