@@ -31,7 +31,7 @@ struct ExplodeState {
   unsigned windowPos;    // where the next output byte goes
   unsigned validFrom;    // first window byte that holds real output
   uint8_t input[kInputSize];
-  uint8_t window[kFlushAt + kMaxCopy + 8];  // history, then output not yet written
+  uint8_t window[kFlushAt + kMaxCopy + 8];  // history, then output not yet written; slack
 };
 
 constexpr size_t kAlignSlack = alignof(ExplodeState) - 1;
@@ -57,18 +57,14 @@ bool FillInput(ExplodeState& s) {
   return true;
 }
 
-// Tops the bit buffer up to at least 32 bits, fewer only at the end of the input.
-inline void Refill(ExplodeState& s) {
+// Tops the bit buffer up byte by byte, at the end of the input buffer: up to 57 bits, fewer
+// only where the input ends.
+void SlowRefill(ExplodeState& s) {
   while (s.bitCount <= 56) {
     if (s.inPos == s.inEnd && !FillInput(s)) return;
     s.bits |= uint64_t{s.input[s.inPos++]} << s.bitCount;
     s.bitCount += 8;
   }
-}
-
-inline void Drop(ExplodeState& s, unsigned n) {
-  s.bits >>= n;
-  s.bitCount -= n;
 }
 
 void WriteOut(ExplodeState& s, unsigned from, unsigned to) {
@@ -85,10 +81,11 @@ void Flush(ExplodeState& s) {
   s.validFrom = s.validFrom > shift ? s.validFrom - shift : 0;
 }
 
+// Copies may overlap their source (distance < length); the window has slack for 8-byte steps.
 inline void CopyMatch(uint8_t* out, unsigned distance, unsigned length) {
   const uint8_t* from = out - distance;
-  if (distance >= length) {
-    std::memcpy(out, from, length);
+  if (distance >= 8) {
+    for (unsigned i = 0; i < length; i += 8) std::memcpy(out + i, from + i, 8);
   } else if (distance == 1) {
     std::memset(out, *from, length);
   } else {
@@ -96,50 +93,76 @@ inline void CopyMatch(uint8_t* out, unsigned distance, unsigned length) {
   }
 }
 
+// The token loop keeps the bit buffer and the window position in locals: written through a byte
+// pointer, the state's fields would be reloaded after every output byte.
 unsigned Decode(ExplodeState& s, bool asciiLiterals, unsigned dictBits) {
+  uint64_t bits = s.bits;
+  unsigned count = s.bitCount;
+  unsigned pos = s.windowPos;
+  uint8_t* const window = s.window;
+  const auto save = [&] { s.bits = bits; s.bitCount = count; s.windowPos = pos; };
+  const auto load = [&] { bits = s.bits; count = s.bitCount; pos = s.windowPos; };
+  const auto drop = [&](unsigned n) { bits >>= n; count -= n; };
+
   for (;;) {
-    if (s.bitCount < 32) {
-      Refill(s);
-      if (s.bitCount == 0) return CMP_ABORT;
+    if (count < 32) {
+      if (s.inEnd - s.inPos >= 8) {
+        uint64_t word;
+        std::memcpy(&word, s.input + s.inPos, 8);  // little-endian hosts only
+        bits |= word << count;
+        s.inPos += (63 - count) >> 3;
+        count |= 56;
+        bits &= (uint64_t{1} << count) - 1;  // nothing above the valid bits
+      } else {
+        save();
+        SlowRefill(s);
+        load();
+        if (count == 0) { save(); return CMP_ABORT; }
+      }
     }
-    if ((s.bits & 1) == 0) {
+    if ((bits & 1) == 0) {
       unsigned literal, used;
       if (asciiLiterals) {
-        const unsigned entry = kLiteralTable[(s.bits >> 1) & ((1u << kLiteralBits) - 1)];
+        const unsigned entry = kLiteralTable[(bits >> 1) & ((1u << kLiteralBits) - 1)];
         literal = entry >> 4;
         used = 1 + (entry & 15);
       } else {
-        literal = static_cast<unsigned>(s.bits >> 1) & 0xFF;
+        literal = static_cast<unsigned>(bits >> 1) & 0xFF;
         used = 9;
       }
-      if (used > s.bitCount) return CMP_ABORT;
-      Drop(s, used);
-      s.window[s.windowPos++] = static_cast<uint8_t>(literal);
+      if (used > count) { save(); return CMP_ABORT; }
+      drop(used);
+      window[pos++] = static_cast<uint8_t>(literal);
     } else {
-      const unsigned lengthEntry = kLengthTable[(s.bits >> 1) & ((1u << kLengthBits) - 1)];
+      const unsigned lengthEntry = kLengthTable[(bits >> 1) & ((1u << kLengthBits) - 1)];
       const unsigned symbol = lengthEntry >> 4;
       const unsigned extra = kLengthExtra[symbol];
       const unsigned lengthBits = 1 + (lengthEntry & 15);
-      if (lengthBits + extra > s.bitCount) return CMP_ABORT;
-      const unsigned length = kLengthBase[symbol] +
-                              (static_cast<unsigned>(s.bits >> lengthBits) & ((1u << extra) - 1));
-      Drop(s, lengthBits + extra);
+      if (lengthBits + extra > count) { save(); return CMP_ABORT; }
+      const unsigned length =
+          kLengthBase[symbol] + (static_cast<unsigned>(bits >> lengthBits) & ((1u << extra) - 1));
+      drop(lengthBits + extra);
       if (length == kEndCode) break;
 
-      const unsigned distanceEntry = kDistanceTable[s.bits & ((1u << kDistanceBits) - 1)];
+      const unsigned distanceEntry = kDistanceTable[bits & ((1u << kDistanceBits) - 1)];
       const unsigned distanceBits = distanceEntry & 15;
       const unsigned lowBits = length == 2 ? 2 : dictBits;
-      if (distanceBits + lowBits > s.bitCount) return CMP_ABORT;
+      if (distanceBits + lowBits > count) { save(); return CMP_ABORT; }
       const unsigned distance =
           ((distanceEntry >> 4) << lowBits |
-           (static_cast<unsigned>(s.bits >> distanceBits) & ((1u << lowBits) - 1))) + 1;
-      Drop(s, distanceBits + lowBits);
-      if (distance > s.windowPos - s.validFrom) return CMP_BAD_DATA;
-      CopyMatch(s.window + s.windowPos, distance, length);
-      s.windowPos += length;
+           (static_cast<unsigned>(bits >> distanceBits) & ((1u << lowBits) - 1))) + 1;
+      drop(distanceBits + lowBits);
+      if (distance > pos - s.validFrom) { save(); return CMP_BAD_DATA; }
+      CopyMatch(window + pos, distance, length);
+      pos += length;
     }
-    if (s.windowPos >= kFlushAt) Flush(s);
+    if (pos >= kFlushAt) {
+      save();
+      Flush(s);
+      load();
+    }
   }
+  save();
   return CMP_NO_ERROR;
 }
 

@@ -22,9 +22,9 @@ constexpr unsigned kHashBits = 12;
 constexpr unsigned kHashSize = 1u << kHashBits;
 constexpr uint16_t kNil = 0xFFFF;
 constexpr unsigned kOutputSize = 2048;
-constexpr unsigned kMaxChain = 32;   // candidates looked at per position
-constexpr unsigned kNiceLength = 96; // a match this long ends the search
-constexpr unsigned kLazyLimit = 32;  // a match this long is taken without looking further
+constexpr unsigned kMaxChain = 4;   // candidates looked at per position
+constexpr unsigned kNiceLength = 32; // a match this long ends the search
+constexpr unsigned kLazyLimit = 8;  // a match this long is taken without looking further
 
 // Each copy length's bits, the leading 1 (a copy) included: nbits << 24 | bits.
 constexpr auto kLengthEncoding = [] {
