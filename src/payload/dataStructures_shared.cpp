@@ -56,3 +56,15 @@ std::optional<TMemberDestination> MemberDestination(const TPayloadMember& member
       return std::nullopt;
   }
 }
+
+std::string EntryNameOf(const TDataFileEntry& entry) {
+  const void* nul = std::memchr(entry.EntryName, 0, sizeof entry.EntryName);
+  const size_t length =
+      nul ? static_cast<const char*>(nul) - entry.EntryName : sizeof entry.EntryName;
+  return std::string(entry.EntryName, length);
+}
+
+std::string LastPathComponent(std::string_view name) {
+  const size_t cut = name.find_last_of("\\/:");
+  return std::string(cut == std::string_view::npos ? name : name.substr(cut + 1));
+}

@@ -111,3 +111,61 @@ std::optional<TMemberDestination> MemberDestination(const TPayloadMember& member
 
 // The extension (from the last dot) replaced by newExtension, or newExtension appended.
 std::string ReplaceExtension(std::string_view name, std::string_view newExtension);
+
+// ---- The screen-saver data file carried in slot 8 ----------------------------------------------
+//
+// A header of settings, a table of entries, and one chunk per entry found through the entry's
+// ChunkOffset: a 44-byte chunk header followed by the file's bytes, plain or imploded.
+
+constexpr int kMaxDataEntries = 108;
+
+#pragma pack(push, 1)
+struct TDataFileHeader {
+  uint8_t Settings1[212];  // the screen saver's own settings
+  int32_t EntryCount;      // entries in the table, 0..kMaxDataEntries
+  uint8_t Settings2[976];
+  int32_t MovieSource;     // 3: entry 1 is a copy of the content movie
+  uint8_t Settings3[28];
+};
+
+struct TDataFileEntry {
+  uint8_t EntryKind;       // 3: made by copying within the saver's folder
+  uint8_t Unused1;
+  char EntryName[256];     // NUL-terminated when shorter; folder parts are ignored
+  uint8_t Unused2[2];
+  int32_t ChunkOffset;     // data-file offset of the entry's chunk
+};
+
+struct TChunkHeader {
+  char Tag[4];             // "CHUN"; not read
+  uint8_t ChunkKind;
+  uint8_t Unused1[3];
+  int32_t FileSize;        // 0: no file is written
+  int32_t PackedSize;      // stored bytes when imploded
+  int32_t Compressed;      // nonzero: PackedSize imploded bytes expanding to FileSize
+  uint8_t Unused2[24];
+};
+#pragma pack(pop)
+
+static_assert(sizeof(TDataFileHeader) == 1224);
+static_assert(offsetof(TDataFileHeader, EntryCount) == 212);
+static_assert(offsetof(TDataFileHeader, MovieSource) == 1192);
+static_assert(sizeof(TDataFileEntry) == 264);
+static_assert(offsetof(TDataFileEntry, EntryName) == 2);
+static_assert(offsetof(TDataFileEntry, ChunkOffset) == 260);
+static_assert(sizeof(TChunkHeader) == 44);
+static_assert(offsetof(TChunkHeader, ChunkKind) == 4);
+static_assert(offsetof(TChunkHeader, FileSize) == 8);
+static_assert(offsetof(TChunkHeader, PackedSize) == 12);
+static_assert(offsetof(TChunkHeader, Compressed) == 16);
+
+constexpr int32_t kDataFileHeaderSize = sizeof(TDataFileHeader);
+constexpr int32_t kDataEntrySize = sizeof(TDataFileEntry);
+constexpr int32_t kChunkHeaderSize = sizeof(TChunkHeader);
+constexpr uint8_t kCopiedEntry = 3;   // EntryKind of an entry made by copying
+constexpr int32_t kMovieFromContent = 3;
+
+// The entry's name up to its first NUL within 256 bytes.
+std::string EntryNameOf(const TDataFileEntry& entry);
+// The part after the last "\", "/" or ":": what the installer writes an entry as.
+std::string LastPathComponent(std::string_view name);

@@ -2,8 +2,15 @@
 #pragma once
 #include <CLI/CLI.hpp>
 
+#include <filesystem>
+
 namespace saverpack {
 
 void AddCodecCommands(CLI::App& app);
+void AddBuildCommand(CLI::App& app);
+void AddInspectCommands(CLI::App& app);  // list, verify, extract
+
+// The folder saverpack runs from: install.exe and impborl.dll are looked for there.
+std::filesystem::path ToolFolder();
 
 }  // namespace saverpack

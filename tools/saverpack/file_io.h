@@ -14,6 +14,9 @@ class ToolError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A failed operation whose problems were already printed: exit 1 with nothing more.
+class QuietFailure : public std::exception {};
+
 std::vector<uint8_t> ReadFile(const std::filesystem::path& path);
 // Writes through a temporary file beside the target, so a failure never leaves half a file.
 void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);

@@ -1,0 +1,218 @@
+#include "inspect.h"
+
+#include <algorithm>
+
+#include "cp1252.h"
+#include "dcl.h"
+#include "file_io.h"
+
+namespace saverpack {
+namespace {
+
+std::string SlotLabel(int slot) {
+  return "slot " + std::to_string(slot) + " (" + SlotRole(slot) + ")";
+}
+
+std::string SizeProblem(size_t got, int32_t expected) {
+  return "expands to " + std::to_string(got) + " bytes, but its FileSize is " + std::to_string(expected);
+}
+
+// The content of a chunk, exploded when imploded.
+MemberContent ExpandChunk(const TChunk& chunk) {
+  MemberContent content;
+  if (!chunk.Header.Compressed) {
+    content.bytes.assign(chunk.Data.begin(), chunk.Data.end());
+    return content;
+  }
+  auto result = dcl::Explode(chunk.Data);
+  if (result.code != CMP_NO_ERROR)
+    content.problem = std::string("imploded data is damaged: ") + dcl::ResultText(result.code);
+  else if (result.data.size() != static_cast<size_t>(chunk.Header.FileSize))
+    content.problem = SizeProblem(result.data.size(), chunk.Header.FileSize);
+  content.bytes = std::move(result.data);
+  return content;
+}
+
+bool CopiesTheMovie(const DataFileInfo& data) {
+  if (data.table.Header.MovieSource == kMovieFromContent && !data.table.Entries.empty()) return true;
+  return std::any_of(data.table.Entries.begin(), data.table.Entries.end(),
+                     [](const TDataFileEntry& e) { return e.EntryKind == kCopiedEntry; });
+}
+
+void VerifyDataFile(const TPayloadHeader& header, const DataFileInfo& data,
+                    std::vector<std::string>& problems) {
+  const std::string label = "data file";
+  if (!data.problem.empty()) {
+    problems.push_back(label + ": " + data.problem);
+    return;
+  }
+  for (size_t i = 0; i < data.table.Entries.size(); ++i) {
+    const TDataFileEntry& entry = data.table.Entries[i];
+    const std::string name = EntryNameOf(entry);
+    const std::string entryLabel = label + " entry " + std::to_string(i + 1);
+    if (name.empty()) continue;  // skipped by the installer
+    if (!IsPlainFileName(LastPathComponent(name)))
+      problems.push_back(entryLabel + ": name \"" + Cp1252ToUtf8(name) + "\" leaves no file name");
+    const bool copied = entry.EntryKind == kCopiedEntry ||
+                        (i == 0 && data.table.Header.MovieSource == kMovieFromContent);
+    if (copied) continue;
+    const DataChunkInfo& info = data.chunks[i];
+    if (info.fault != TChunkFault::None) {
+      problems.push_back(entryLabel + ": " + ChunkFaultText(info.fault));
+      continue;
+    }
+    if (info.chunk.Header.FileSize == 0) continue;
+    const MemberContent content = ExpandChunk(info.chunk);
+    if (!content.problem.empty()) problems.push_back(entryLabel + ": " + content.problem);
+  }
+  if (CopiesTheMovie(data)) {
+    const TPayloadMember& content = header.Members[msContent];
+    if (IsEmptySlot(content) || MemberFileName(content) != "installer.scf" ||
+        header.ContentMode == cmPicture || header.ContentMode == cmSilent)
+      problems.push_back(label + ": copies the content movie, which the installer finds only as "
+                         "installer.scf in a window that shows a movie");
+  }
+}
+
+void WriteOrNote(const std::filesystem::path& path, const std::vector<uint8_t>& bytes,
+                 std::vector<std::string>& problems) {
+  try {
+    WriteFile(path, bytes);
+  } catch (const ToolError& e) {
+    problems.push_back(e.what());
+  }
+}
+
+void ExtractDataEntries(const TPayloadHeader& header, std::span<const uint8_t> file,
+                        const std::filesystem::path& folder, std::vector<std::string>& problems) {
+  const DataFileInfo data = DataFileOf(header, file);
+  if (!data.problem.empty()) {
+    problems.push_back("data file: " + data.problem);
+    return;
+  }
+  const std::filesystem::path entries =
+      folder / (Cp1252ToUtf8(MemberFileName(header.Members[msDataFile])) + ".entries");
+  std::filesystem::create_directories(entries);
+  for (size_t i = 0; i < data.table.Entries.size(); ++i) {
+    const TDataFileEntry& entry = data.table.Entries[i];
+    const std::string label = "data file entry " + std::to_string(i + 1);
+    const std::string name = LastPathComponent(EntryNameOf(entry));
+    if (EntryNameOf(entry).empty() || entry.EntryKind == kCopiedEntry) continue;
+    if (!IsPlainFileName(name)) {
+      problems.push_back(label + ": name leaves no file name; not written");
+      continue;
+    }
+    const DataChunkInfo& info = data.chunks[i];
+    if (info.fault != TChunkFault::None) {
+      problems.push_back(label + ": " + ChunkFaultText(info.fault));
+      continue;
+    }
+    if (info.chunk.Header.FileSize == 0) continue;
+    const MemberContent content = ExpandChunk(info.chunk);
+    if (!content.problem.empty()) problems.push_back(label + ": " + content.problem);
+    else WriteOrNote(entries / Cp1252ToUtf8(name), content.bytes, problems);
+  }
+}
+
+}  // namespace
+
+MemberContent ExpandMember(std::span<const uint8_t> file, const TPayloadMember& member) {
+  MemberContent content;
+  const TMemberFault fault = CheckMemberRecord(member, static_cast<int64_t>(file.size()));
+  if (fault != TMemberFault::None) {
+    content.problem = MemberFaultText(fault, member, static_cast<int64_t>(file.size()));
+    return content;
+  }
+  const auto stored = StoredBytes(file, member);
+  if (!member.Compressed) {
+    content.bytes.assign(stored.begin(), stored.end());
+    return content;
+  }
+  auto result = dcl::Explode(stored);
+  if (result.code != CMP_NO_ERROR)
+    content.problem = std::string("imploded data is damaged: ") + dcl::ResultText(result.code);
+  else if (result.data.size() != static_cast<size_t>(std::max(member.FileSize, 0)) || member.FileSize < 0)
+    content.problem = SizeProblem(result.data.size(), member.FileSize);
+  content.bytes = std::move(result.data);
+  return content;
+}
+
+DataFileInfo DataFileOf(const TPayloadHeader& header, std::span<const uint8_t> file) {
+  DataFileInfo data;
+  const TPayloadMember& member = header.Members[msDataFile];
+  data.present = !IsEmptySlot(member);
+  if (!data.present) return data;
+  MemberContent content = ExpandMember(file, member);
+  if (!content.problem.empty()) {
+    data.problem = content.problem;
+    return data;
+  }
+  data.bytes = std::move(content.bytes);
+  const TDataFileFault fault = ParseDataFile(data.bytes, data.table);
+  if (fault != TDataFileFault::None) {
+    data.problem = DataFileFaultText(fault, data.bytes);
+    return data;
+  }
+  for (const TDataFileEntry& entry : data.table.Entries) {
+    DataChunkInfo info;
+    info.fault = ReadChunk(data.bytes, entry, info.chunk);
+    data.chunks.push_back(info);
+  }
+  return data;
+}
+
+std::vector<std::string> VerifyInstaller(std::span<const uint8_t> file) {
+  std::vector<std::string> problems;
+  const auto header = HeaderOfInstaller(file);
+  if (!header) {
+    problems.push_back("truncated: " + std::to_string(file.size()) +
+                       " bytes, but the payload header ends at " + std::to_string(kFirstMemberOffset));
+    return problems;
+  }
+  for (int slot : NeededSlots(*header))
+    if (IsEmptySlot(header->Members[slot]))
+      problems.push_back(SlotLabel(slot) + " is empty, but the installer needs it with these options");
+  for (int slot = 1; slot < kMemberCount; ++slot) {
+    const TPayloadMember& member = header->Members[slot];
+    if (IsEmptySlot(member)) continue;
+    const MemberContent content = ExpandMember(file, member);
+    if (!content.problem.empty()) {
+      problems.push_back(SlotLabel(slot) + ": " + content.problem);
+    } else if (!member.Compressed && StoredLength(member) != member.FileSize) {
+      problems.push_back(SlotLabel(slot) + ": stores " + std::to_string(StoredLength(member)) +
+                         " bytes, but its FileSize is " + std::to_string(member.FileSize));
+    }
+  }
+  if (!IsEmptySlot(header->Members[msDataFile])) VerifyDataFile(*header, DataFileOf(*header, file), problems);
+  return problems;
+}
+
+std::vector<std::string> ExtractInstaller(std::span<const uint8_t> file,
+                                          const std::filesystem::path& folder,
+                                          const std::vector<int>& slots) {
+  std::vector<std::string> problems;
+  const auto header = HeaderOfInstaller(file);
+  if (!header) return {"truncated: no payload header"};
+  std::vector<int> chosen = slots;
+  if (chosen.empty())
+    for (int slot = 1; slot < kMemberCount; ++slot)
+      if (!IsEmptySlot(header->Members[slot])) chosen.push_back(slot);
+  std::filesystem::create_directories(folder);
+  for (int slot : chosen) {
+    const TPayloadMember& member = header->Members[slot];
+    if (IsEmptySlot(member)) {
+      problems.push_back(SlotLabel(slot) + " is empty");
+      continue;
+    }
+    const MemberContent content = ExpandMember(file, member);
+    if (!content.problem.empty()) {
+      problems.push_back(SlotLabel(slot) + ": " + content.problem + "; not written");
+      continue;
+    }
+    WriteOrNote(folder / Cp1252ToUtf8(MemberFileName(member)), content.bytes, problems);
+    if (slot == msDataFile) ExtractDataEntries(*header, file, folder, problems);
+  }
+  return problems;
+}
+
+}  // namespace saverpack

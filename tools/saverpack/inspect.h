@@ -1,0 +1,51 @@
+// What list, verify and extract know about an installer file in memory. Nothing read from the
+// file is trusted for a size, an offset or a count before it is checked.
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "payload_checks.h"
+
+namespace saverpack {
+
+struct MemberContent {
+  std::vector<uint8_t> bytes;  // the file as the installer would write it
+  std::string problem;         // empty when sound
+};
+
+// The member's file: its stored bytes, exploded when imploded, with the size checked.
+MemberContent ExpandMember(std::span<const uint8_t> file, const TPayloadMember& member);
+
+struct DataChunkInfo {
+  TChunkFault fault = TChunkFault::None;
+  TChunk chunk;  // Data points into DataFileInfo::bytes
+};
+
+struct DataFileInfo {
+  DataFileInfo() = default;
+  DataFileInfo(DataFileInfo&&) = default;
+  DataFileInfo(const DataFileInfo&) = delete;  // chunks point into bytes
+
+  bool present = false;       // slot 8 is used
+  std::string problem;        // the member or the data file cannot be read
+  std::vector<uint8_t> bytes; // the data file, expanded
+  TDataFileTable table;
+  std::vector<DataChunkInfo> chunks;  // one per table entry
+};
+
+DataFileInfo DataFileOf(const TPayloadHeader& header, std::span<const uint8_t> file);
+
+// Every problem that would stop or spoil an installation, one line each; empty when sound.
+std::vector<std::string> VerifyInstaller(std::span<const uint8_t> file);
+
+// Writes the chosen slots (all used slots 1..10 when none are given) expanded under their payload
+// names into folder, and the data file's entries into a folder of their own beside them. Never
+// writes outside folder. Returns the problems met; what could be written is written.
+std::vector<std::string> ExtractInstaller(std::span<const uint8_t> file,
+                                          const std::filesystem::path& folder,
+                                          const std::vector<int>& slots);
+
+}  // namespace saverpack

@@ -1,0 +1,207 @@
+// saverpack list / verify / extract: reading an installer file someone was given.
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "commands.h"
+#include "cp1252.h"
+#include "dcl.h"
+#include "file_io.h"
+#include "inspect.h"
+#include "payload_checks.h"
+
+namespace saverpack {
+namespace {
+
+std::string Quoted(const std::string& cp1252) {
+  std::string out = "\"";
+  for (char c : Cp1252ToUtf8(cp1252)) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char escape[8];
+          std::snprintf(escape, sizeof escape, "\\u%04x", c);
+          out += escape;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+const char* ContentWords(uint8_t mode) {
+  switch (mode) {
+    case cmPicture: return "picture";
+    case cmFlashMovie: case cmFlashMovieToo: return "Flash movie";
+    case cmSilent: return "silent installation";
+    default: return "nothing shown";
+  }
+}
+
+TPayloadHeader HeaderOrThrow(const std::string& path, const std::vector<uint8_t>& file) {
+  const auto header = HeaderOfInstaller(file);
+  if (!header)
+    throw ToolError(path + ": " + std::to_string(file.size()) +
+                    " bytes: too short for an installer, whose payload header ends at " +
+                    std::to_string(kFirstMemberOffset));
+  return *header;
+}
+
+void ListText(const TPayloadHeader& h, const std::vector<uint8_t>& file) {
+  std::cout << "ContentMode " << int(h.ContentMode) << " (" << ContentWords(h.ContentMode)
+            << "), HasLicense " << int(h.HasLicense) << ", ShowDocument " << int(h.ShowDocument)
+            << ", OpenDisplayProperties " << int(h.OpenDisplayProperties) << "\n"
+            << "SaverName " << Quoted(SaverNameOf(h)) << "\n\n";
+  char line[256];
+  std::snprintf(line, sizeof line, "%-4s %-16s %-24s %4s %5s %10s %10s %10s  %s\n", "slot", "role",
+                "name", "dest", "impl", "stored", "file size", "packed", "offsets");
+  std::cout << line;
+  for (int slot = 0; slot < kMemberCount; ++slot) {
+    const TPayloadMember& m = h.Members[slot];
+    if (IsEmptySlot(m)) {
+      std::snprintf(line, sizeof line, "%-4d %-16s (empty)\n", slot, SlotKey(slot));
+    } else {
+      std::snprintf(line, sizeof line, "%-4d %-16s %-24s %4d %5s %10lld %10d %10d  %d..%d\n", slot,
+                    SlotKey(slot), Cp1252ToUtf8(MemberFileName(m)).c_str(), int(m.Destination),
+                    m.Compressed ? "yes" : "no", static_cast<long long>(StoredLength(m)),
+                    int(m.FileSize), int(m.PackedSize), int(m.StartOffset), int(m.EndOffset));
+    }
+    std::cout << line;
+  }
+  const auto data = DataFileOf(h, file);
+  if (!data.present) return;
+  if (!data.problem.empty()) {
+    std::cout << "\nData file: " << data.problem << "\n";
+    return;
+  }
+  std::cout << "\nData file: EntryCount " << data.table.Header.EntryCount << ", MovieSource "
+            << data.table.Header.MovieSource << "\n";
+  for (size_t i = 0; i < data.table.Entries.size(); ++i) {
+    const TDataFileEntry& e = data.table.Entries[i];
+    const DataChunkInfo& c = data.chunks[i];
+    std::cout << "  entry " << i + 1 << ": " << Quoted(EntryNameOf(e)) << ", kind "
+              << int(e.EntryKind) << ", chunk at " << e.ChunkOffset;
+    if (c.fault != TChunkFault::None) {
+      std::cout << ": " << ChunkFaultText(c.fault) << "\n";
+    } else {
+      std::cout << ": FileSize " << c.chunk.Header.FileSize << ", "
+                << (c.chunk.Header.Compressed ? "imploded " + std::to_string(c.chunk.Header.PackedSize) + " bytes" : std::string("plain"))
+                << ", chunk kind " << int(c.chunk.Header.ChunkKind) << "\n";
+    }
+  }
+}
+
+void ListJson(const TPayloadHeader& h, const std::vector<uint8_t>& file) {
+  std::ostringstream out;
+  out << "{\n  \"content_mode\": " << int(h.ContentMode) << ",\n  \"has_license\": "
+      << int(h.HasLicense) << ",\n  \"show_document\": " << int(h.ShowDocument)
+      << ",\n  \"open_display_properties\": " << int(h.OpenDisplayProperties)
+      << ",\n  \"saver_name\": " << Quoted(SaverNameOf(h)) << ",\n  \"slots\": [";
+  for (int slot = 0; slot < kMemberCount; ++slot) {
+    const TPayloadMember& m = h.Members[slot];
+    out << (slot ? "," : "") << "\n    {\"slot\": " << slot << ", \"role\": \"" << SlotKey(slot) << "\"";
+    if (IsEmptySlot(m)) {
+      out << ", \"empty\": true}";
+      continue;
+    }
+    out << ", \"empty\": false, \"name\": " << Quoted(MemberFileName(m))
+        << ", \"destination\": " << m.Destination
+        << ", \"compressed\": " << (m.Compressed ? "true" : "false")
+        << ", \"stored_size\": " << StoredLength(m) << ", \"file_size\": " << m.FileSize
+        << ", \"packed_size\": " << m.PackedSize << ", \"start_offset\": " << m.StartOffset
+        << ", \"end_offset\": " << m.EndOffset << "}";
+  }
+  out << "\n  ]";
+  const auto data = DataFileOf(h, file);
+  if (data.present && data.problem.empty()) {
+    out << ",\n  \"data_file\": {\"entry_count\": " << data.table.Header.EntryCount
+        << ", \"movie_source\": " << data.table.Header.MovieSource << ", \"entries\": [";
+    for (size_t i = 0; i < data.table.Entries.size(); ++i) {
+      const TDataFileEntry& e = data.table.Entries[i];
+      const TChunkHeader& c = data.chunks[i].chunk.Header;
+      out << (i ? "," : "") << "\n    {\"index\": " << i + 1 << ", \"name\": " << Quoted(EntryNameOf(e))
+          << ", \"kind\": " << int(e.EntryKind) << ", \"chunk_offset\": " << e.ChunkOffset;
+      if (data.chunks[i].fault == TChunkFault::None)
+        out << ", \"file_size\": " << c.FileSize << ", \"compressed\": " << (c.Compressed ? "true" : "false")
+            << ", \"packed_size\": " << c.PackedSize << ", \"chunk_kind\": " << int(c.ChunkKind);
+      out << "}";
+    }
+    out << "\n  ]}";
+  }
+  out << "\n}\n";
+  std::cout << out.str();
+}
+
+void RunList(const std::string& path, bool json) {
+  const auto file = ReadFile(path);
+  const TPayloadHeader header = HeaderOrThrow(path, file);
+  if (json) ListJson(header, file);
+  else ListText(header, file);
+}
+
+void RunVerify(const std::string& path) {
+  const auto file = ReadFile(path);
+  const auto problems = VerifyInstaller(file);
+  for (const auto& problem : problems) std::cerr << path << ": " << problem << "\n";
+  if (!problems.empty()) throw QuietFailure();
+  std::cout << path << ": sound\n";
+}
+
+struct ExtractOptions {
+  std::string file;
+  std::string folder = ".";
+  std::vector<std::string> slots;
+};
+
+void RunExtract(const ExtractOptions& o) {
+  const auto file = ReadFile(o.file);
+  HeaderOrThrow(o.file, file);
+  std::vector<int> slots;
+  for (const std::string& word : o.slots) {
+    auto slot = SlotByKey(word);
+    if (!slot) {
+      try {
+        size_t used = 0;
+        const int number = std::stoi(word, &used);
+        if (used == word.size() && number >= 0 && number < kMemberCount) slot = number;
+      } catch (const std::exception&) {
+      }
+    }
+    if (!slot) throw CLI::ValidationError("SLOT", word + " is neither a slot number 0..10 nor a role");
+    slots.push_back(*slot);
+  }
+  const auto problems = ExtractInstaller(file, o.folder, slots);
+  for (const auto& problem : problems) std::cerr << o.file << ": " << problem << "\n";
+  if (!problems.empty()) throw QuietFailure();
+}
+
+}  // namespace
+
+void AddInspectCommands(CLI::App& app) {
+  auto list = std::make_shared<std::pair<std::string, bool>>();
+  CLI::App* l = app.add_subcommand("list", "Show an installer's options, slots and data file");
+  l->add_option("FILE", list->first, "The installer")->required();
+  l->add_flag("--json", list->second, "Machine-readable output");
+  l->callback([list] { RunList(list->first, list->second); });
+
+  auto verify = std::make_shared<std::string>();
+  CLI::App* v = app.add_subcommand("verify", "Check an installer as the installer would, and more");
+  v->add_option("FILE", *verify, "The installer")->required();
+  v->callback([verify] { RunVerify(*verify); });
+
+  auto extract = std::make_shared<ExtractOptions>();
+  CLI::App* x = app.add_subcommand("extract", "Write an installer's members (expanded) into a folder");
+  x->add_option("FILE", extract->file, "The installer")->required();
+  x->add_option("-C,--directory", extract->folder, "Folder to write into (default: the current one)");
+  x->add_option("SLOT", extract->slots, "Slots to extract, by number or role (default: all used)");
+  x->callback([extract] { RunExtract(*extract); });
+}
+
+}  // namespace saverpack

@@ -1,0 +1,320 @@
+#include "project.h"
+
+#include <toml++/toml.h>
+
+#include <fstream>
+
+#include "cp1252.h"
+#include "file_io.h"
+#include "payload_checks.h"
+
+namespace saverpack {
+namespace {
+
+// Default destinations by slot: the installer's own record 6, the Windows folder's support files
+// 3, the program 2, the data file 4, everything else 5.
+constexpr int32_t kDefaultDestination[kMemberCount] = {6, 3, 3, 5, 5, 5, 2, 5, 4, 5, 5};
+
+class Loader {
+ public:
+  Loader(const std::filesystem::path& file, const std::filesystem::path& defaultCodec)
+      : defaultCodec_(defaultCodec) {
+    project_.file = file;
+  }
+
+  Project Load() {
+    toml::table root;
+    try {
+      root = toml::parse_file(project_.file.string());
+    } catch (const toml::parse_error& e) {
+      Problem(static_cast<int>(e.source().begin.line), std::string(e.description()));
+      Finish();
+    }
+    ReadTopLevel(root);
+    ReadSlots(root);
+    ReadData(root);
+    CheckNeeds();
+    Finish();
+    return project_;
+  }
+
+ private:
+  void Problem(int line, const std::string& text) {
+    problems_.push_back(project_.file.string() + ":" + std::to_string(line) + ": " + text);
+  }
+
+  void Finish() {
+    if (problems_.empty()) return;
+    std::string all;
+    for (const auto& p : problems_) all += (all.empty() ? "" : "\n") + p;
+    throw ToolError(all);
+  }
+
+  static int LineOf(const toml::node* node) {
+    return node ? static_cast<int>(node->source().begin.line) : 1;
+  }
+
+  std::filesystem::path Resolve(const std::string& path) const {
+    const std::filesystem::path p(path);
+    return p.is_absolute() ? p : project_.file.parent_path() / p;
+  }
+
+  // A text of the project in the installer's code page, or a problem.
+  std::optional<std::string> Text(const toml::node* node, const char* what) {
+    const auto value = node ? node->value<std::string>() : std::nullopt;
+    if (!value) {
+      Problem(LineOf(node), std::string(what) + " must be a text");
+      return std::nullopt;
+    }
+    auto converted = Utf8ToCp1252(*value);
+    if (!converted)
+      Problem(LineOf(node), std::string(what) + " \"" + *value +
+                                "\" has characters outside the Windows-1252 code page");
+    return converted;
+  }
+
+  std::optional<int64_t> Integer(const toml::node* node, const char* what, int64_t low,
+                                 int64_t high) {
+    const auto value = node ? node->value<int64_t>() : std::nullopt;
+    if (!value || *value < low || *value > high) {
+      Problem(LineOf(node), std::string(what) + " must be a whole number from " +
+                                std::to_string(low) + " to " + std::to_string(high));
+      return std::nullopt;
+    }
+    return value;
+  }
+
+  std::optional<bool> Flag(const toml::node* node, const char* what) {
+    const auto value = node ? node->value<bool>() : std::nullopt;
+    if (!value) Problem(LineOf(node), std::string(what) + " must be true or false");
+    return value;
+  }
+
+  Compression CompressionOf(const toml::node* node) {
+    if (!node) return Compression::Auto;
+    const auto value = node->value<std::string>();
+    if (value == "auto") return Compression::Auto;
+    if (value == "always") return Compression::Always;
+    if (value == "never") return Compression::Never;
+    Problem(LineOf(node), "compress must be \"auto\", \"always\" or \"never\"");
+    return Compression::Auto;
+  }
+
+  void ReadTopLevel(const toml::table& root) {
+    const toml::node* name = root.get("name");
+    if (!name) {
+      Problem(1, "the screen saver's name is missing (name = \"...\")");
+    } else if (auto text = Text(name, "name")) {
+      if (text->size() > 64)
+        Problem(LineOf(name), "name has " + std::to_string(text->size()) +
+                                  " bytes; the installer holds at most 64");
+      project_.saverName = *text;
+    }
+
+    const toml::node* content = root.get("content");
+    if (!content) {
+      Problem(1, "content is missing: \"picture\", \"flash\", \"none\", \"silent\" or a number 0..255");
+    } else if (content->is_integer()) {
+      if (auto raw = Integer(content, "content", 0, 255))
+        project_.contentMode = static_cast<uint8_t>(*raw);
+    } else {
+      const auto kind = content->value<std::string>();
+      if (kind == "picture") project_.contentMode = cmPicture;
+      else if (kind == "flash") project_.contentMode = cmFlashMovieToo;
+      else if (kind == "none") project_.contentMode = 0;
+      else if (kind == "silent") project_.contentMode = cmSilent;
+      else Problem(LineOf(content), "content must be \"picture\", \"flash\", \"none\", \"silent\" or a number 0..255");
+    }
+
+    if (const toml::node* open = root.get("open_display_properties"))
+      if (auto flag = Flag(open, "open_display_properties")) project_.openDisplayProperties = *flag;
+  }
+
+  void ReadSlot(int slot, const toml::node& node) {
+    SlotSpec& spec = project_.slots[slot];
+    spec.line = LineOf(&node);
+    const toml::table* table = node.as_table();
+    if (!table) {
+      Problem(spec.line, std::string("files.") + SlotKey(slot) + " must be a table");
+      return;
+    }
+    if (slot == msDataFile && project_.data.present && !table->get("path")) {
+      // The data file is built from [data]; only its name and compression come from here.
+    } else if (auto path = Text(table->get("path"), (std::string("files.") + SlotKey(slot) + ".path").c_str())) {
+      spec.source = Resolve(*path);
+      if (!std::filesystem::is_regular_file(spec.source))
+        Problem(LineOf(table->get("path")), "no file at " + spec.source.string());
+    }
+    spec.present = true;
+    spec.payloadName = spec.source.filename().string();
+    if (const toml::node* name = table->get("name")) {
+      if (auto text = Text(name, "name")) spec.payloadName = *text;
+    }
+    spec.destination = kDefaultDestination[slot];
+    if (const toml::node* destination = table->get("destination"))
+      if (auto code = Integer(destination, "destination", 1, 6)) spec.destination = static_cast<int32_t>(*code);
+    spec.compression = CompressionOf(table->get("compress"));
+    if (slot == msCompressionLib && spec.compression == Compression::Always)
+      Problem(spec.line, "the codec library must be stored plain: the installer needs it to expand the rest");
+  }
+
+  void ReadSlots(const toml::table& root) {
+    project_.data.present = root.get("data") != nullptr;
+    project_.data.line = LineOf(root.get("data"));
+    if (const toml::table* files = root.get_as<toml::table>("files")) {
+      for (const auto& [key, node] : *files) {
+        const auto slot = SlotByKey(std::string(key.str()));
+        if (!slot || *slot == msStub) {
+          Problem(LineOf(&node), "files." + std::string(key.str()) + " is not a slot; slots are codec, "
+                  "flash_installer, content, license, document, program, extra, data, library1, library2");
+          continue;
+        }
+        ReadSlot(*slot, node);
+      }
+    }
+    SlotSpec& codec = project_.slots[msCompressionLib];
+    if (!codec.present) {
+      codec.present = true;
+      codec.source = defaultCodec_;
+      codec.destination = 3;
+      codec.compression = Compression::Never;
+      codec.line = 1;
+      codec.payloadName = "impborl.dat";
+      if (!std::filesystem::is_regular_file(defaultCodec_))
+        Problem(1, "no [files.codec] and no impborl.dll beside saverpack at " + defaultCodec_.string());
+    }
+    if (project_.data.present && !project_.slots[msDataFile].present) {
+      SlotSpec& data = project_.slots[msDataFile];
+      data.present = true;
+      data.destination = kDefaultDestination[msDataFile];
+      data.compression = Compression::Never;
+      data.line = project_.data.line;
+    }
+    if (project_.data.present && project_.slots[msDataFile].payloadName.empty())
+      project_.slots[msDataFile].payloadName = project_.saverName + ".ssd";
+
+    for (int slot = 1; slot < kMemberCount; ++slot) {
+      const SlotSpec& spec = project_.slots[slot];
+      if (!spec.present) continue;
+      if (spec.payloadName.size() > 255 || !IsPlainFileName(spec.payloadName))
+        Problem(spec.line, std::string("the payload name of ") + SlotKey(slot) + " (\"" +
+                               Cp1252ToUtf8(spec.payloadName) + "\") must be a plain file name of 1 to 255 bytes");
+    }
+    project_.hasLicense = project_.slots[msLicense].present;
+    project_.showDocument = project_.slots[msDocument].present;
+  }
+
+  void ReadEntry(const toml::node& node) {
+    DataEntrySpec entry;
+    entry.line = LineOf(&node);
+    const toml::table* table = node.as_table();
+    if (!table) {
+      Problem(entry.line, "each [[data.entries]] must be a table");
+      return;
+    }
+    if (auto name = Text(table->get("name"), "entry name")) {
+      entry.name = *name;
+      if (name->empty() || name->size() > 255)
+        Problem(entry.line, "an entry name has 1 to 255 bytes");
+    }
+    if (const toml::node* kind = table->get("kind"))
+      if (auto value = Integer(kind, "kind", 0, 255)) entry.kind = static_cast<uint8_t>(*value);
+    if (const toml::node* kind = table->get("chunk_kind"))
+      if (auto value = Integer(kind, "chunk_kind", 0, 255)) entry.chunkKind = static_cast<uint8_t>(*value);
+    if (const toml::node* path = table->get("path")) {
+      if (auto text = Text(path, "path")) {
+        entry.source = Resolve(*text);
+        if (!std::filesystem::is_regular_file(*entry.source))
+          Problem(LineOf(path), "no file at " + entry.source->string());
+      }
+    } else if (entry.kind != kCopiedEntry &&
+               !(project_.data.entries.empty() && project_.data.movieSource == kMovieFromContent)) {
+      Problem(entry.line, "an entry needs a path, or kind = 3 for a copy made on the user's machine");
+    }
+    entry.compression = CompressionOf(table->get("compress"));
+    project_.data.entries.push_back(entry);
+  }
+
+  void ReadData(const toml::table& root) {
+    const toml::node* node = root.get("data");
+    if (!node) return;
+    DataSpec& data = project_.data;
+    data.line = LineOf(node);
+    const toml::table* table = node->as_table();
+    if (!table) {
+      Problem(data.line, "data must be a table");
+      return;
+    }
+    if (project_.slots[msDataFile].present && !project_.slots[msDataFile].source.empty())
+      Problem(data.line, "the data file is given both as files.data.path and as [data]");
+    if (const toml::node* settings = table->get("settings")) {
+      if (auto text = Text(settings, "settings")) {
+        data.settings = Resolve(*text);
+        std::error_code error;
+        const auto size = std::filesystem::file_size(*data.settings, error);
+        if (error) Problem(LineOf(settings), "no file at " + data.settings->string());
+        else if (size != static_cast<uintmax_t>(kDataFileHeaderSize))
+          Problem(LineOf(settings), "the settings header has " + std::to_string(size) + " bytes, not 1224");
+      }
+    }
+    if (const toml::node* movie = table->get("movie_source"))
+      if (auto value = Integer(movie, "movie_source", INT32_MIN, INT32_MAX))
+        data.movieSource = static_cast<int32_t>(*value);
+    if (const toml::node* entries = table->get("entries")) {
+      if (const toml::array* list = entries->as_array()) {
+        for (const toml::node& entry : *list) ReadEntry(entry);
+      } else {
+        Problem(LineOf(entries), "data.entries must be an array of tables ([[data.entries]])");
+      }
+    }
+    if (data.entries.size() > static_cast<size_t>(kMaxDataEntries))
+      Problem(data.line, "the data file has " + std::to_string(data.entries.size()) +
+                             " entries; the installer reads at most 108");
+  }
+
+  void CheckNeeds() {
+    TPayloadHeader options{};
+    options.ContentMode = project_.contentMode;
+    options.HasLicense = project_.hasLicense;
+    options.ShowDocument = project_.showDocument;
+    for (int slot : NeededSlots(options))
+      if (!project_.slots[slot].present)
+        Problem(1, std::string("the installer needs [files.") + SlotKey(slot) + "] (the " +
+                       SlotRole(slot) + ") with these options");
+
+    const SlotSpec& content = project_.slots[msContent];
+    if (project_.contentMode == cmPicture && content.present && !content.source.empty() &&
+        !LooksLikeBitmap(content.source))
+      Problem(content.line, content.source.string() + " is not a Windows bitmap (.bmp)");
+
+    bool copiesMovie = project_.data.movieSource == kMovieFromContent && !project_.data.entries.empty();
+    for (const auto& entry : project_.data.entries) copiesMovie |= entry.kind == kCopiedEntry;
+    if (copiesMovie && (content.payloadName != "installer.scf" || project_.contentMode == cmPicture ||
+                        project_.contentMode == cmSilent))
+      Problem(project_.data.line, "the data file copies the content movie, which the installer finds "
+              "only as installer.scf in a window that shows a movie");
+  }
+
+  static bool LooksLikeBitmap(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    uint8_t head[18] = {};
+    in.read(reinterpret_cast<char*>(head), sizeof head);
+    if (in.gcount() < 18 || head[0] != 'B' || head[1] != 'M') return false;
+    const uint32_t dibSize = head[14] | head[15] << 8 | head[16] << 16 | uint32_t(head[17]) << 24;
+    return dibSize == 12 || dibSize == 40 || dibSize == 52 || dibSize == 56 || dibSize == 108 ||
+           dibSize == 124;
+  }
+
+  std::filesystem::path defaultCodec_;
+  Project project_;
+  std::vector<std::string> problems_;
+};
+
+}  // namespace
+
+Project LoadProject(const std::filesystem::path& file, const std::filesystem::path& defaultCodec) {
+  if (!std::filesystem::is_regular_file(file)) throw ToolError(file.string() + ": no such project file");
+  return Loader(file, defaultCodec).Load();
+}
+
+}  // namespace saverpack
