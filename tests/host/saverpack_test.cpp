@@ -1,0 +1,237 @@
+// saverpack as an author and a recipient use it: build from a project file, then list, verify
+// and extract, with the installer's own records read back.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "codec_test_util.h"
+#include "dataStructures_shared.h"
+#include "payload_checks.h"
+#include "payload_writer.h"
+#include "tool_runner.h"
+
+namespace {
+
+void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+void Write(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string TextOfSize(size_t n) {
+  std::string s;
+  while (s.size() < n) s += "Bubbles rise past the treasure chest; the angelfish turns. ";
+  return s.substr(0, n);
+}
+
+// A folder with every file a project needs, and a project file shaped like a real payload.
+class SaverProject : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Write(dir / "stub.exe", std::string(3000, 'S'));
+    Write(dir / "impborl.dll", RandomBytes(4000, 1));
+    Write(dir / "movie.swf", RandomBytes(9000, 2));
+    Write(dir / "licence.txt", TextOfSize(2500));
+    Write(dir / "saver.scr", TextOfSize(40000));
+    Write(dir / "extra.scf", RandomBytes(1404, 3));
+    Write(dir / "lib1.dll", TextOfSize(36864));
+    Write(dir / "lib2.dll", TextOfSize(18192));
+    Write(dir / "notes.txt", TextOfSize(700));
+  }
+
+  // compress: the choice for every slot but the codec; empty leaves the defaults (auto, and
+  // always for the second library).
+  std::string Project(const std::string& top, const std::string& extraTables = "",
+                      const std::string& compress = "") {
+    const std::string choice = compress.empty() ? "" : "compress = \"" + compress + "\"\n";
+    const std::string lib2 = compress.empty() ? "compress = \"always\"\n" : choice;
+    return top + R"(
+[files.codec]
+path = "impborl.dll"
+name = "impborl.dat"
+[files.content]
+path = "movie.swf"
+name = "installer.scf"
+)" + choice + R"([files.license]
+path = "licence.txt"
+name = "agreement.txt"
+)" + choice + R"([files.program]
+path = "saver.scr"
+name = "Aquarium.scr"
+)" + choice + R"([files.extra]
+path = "extra.scf"
+)" + choice + R"([files.library1]
+path = "lib1.dll"
+name = "saver1.dll"
+)" + choice + R"([files.library2]
+path = "lib2.dll"
+name = "saver2.dll"
+)" + lib2 + extraTables;
+  }
+
+  std::string DataTables(const std::string& compress = "auto") {
+    return R"(
+[data]
+movie_source = 3
+[[data.entries]]
+name = "screensaver.swf"
+[[data.entries]]
+name = 'docs\notes.txt'
+path = "notes.txt"
+compress = ")" + compress + "\"\n";
+  }
+
+  ToolRun Build(const std::string& project, const std::string& out = "out.exe") {
+    Write(dir / "p.toml", project);
+    return RunSaverpack("build -q --stub " + (dir / "stub.exe") + " -o " + (dir / out) + " " + (dir / "p.toml"));
+  }
+
+  const std::string kTop = "name = \"Aquarium\"\ncontent = \"flash\"\nopen_display_properties = true\n";
+  ScratchDir dir;
+};
+
+TEST_F(SaverProject, ReferenceShapedBuildVerifiesAndListsWhatWasAsked) {
+  const auto build = Build(Project(kTop, DataTables()));
+  ASSERT_EQ(build.exitCode, 0) << build.output;
+  const auto verify = RunSaverpack("verify " + (dir / "out.exe"));
+  EXPECT_EQ(verify.exitCode, 0) << verify.output;
+
+  const auto image = ReadFileBytes(dir / "out.exe");
+  const auto header = HeaderOfInstaller(image);
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->ContentMode, 3);
+  EXPECT_EQ(header->HasLicense, 1);
+  EXPECT_EQ(header->ShowDocument, 0);
+  EXPECT_EQ(header->OpenDisplayProperties, 1);
+  EXPECT_EQ(std::string(image.begin(), image.begin() + 3000), std::string(3000, 'S'));
+  const auto& m = header->Members;
+  EXPECT_EQ(MemberFileName(m[msCompressionLib]), "impborl.dat");
+  EXPECT_EQ(m[msCompressionLib].Destination, 3);
+  EXPECT_EQ(m[msCompressionLib].Compressed, 0);
+  EXPECT_EQ(m[msSaverEngine].Destination, 2);
+  EXPECT_EQ(m[msSaverEngine].Compressed, 1);  // text implodes smaller
+  EXPECT_EQ(m[msContent].Compressed, 0);      // random bytes do not
+  EXPECT_GT(m[msContent].PackedSize, m[msContent].FileSize);
+  EXPECT_EQ(m[msDataFile].Destination, 4);
+  EXPECT_EQ(MemberFileName(m[msDataFile]), "Aquarium.ssd");
+  EXPECT_TRUE(IsEmptySlot(m[msFlashInstaller]));
+  EXPECT_EQ(m[msFlashInstaller].StartOffset, 0);
+  EXPECT_EQ(m[msCompressionLib].StartOffset, kFirstMemberOffset);
+  for (int slot = 2; slot < kMemberCount; ++slot)  // back to back in slot order
+    if (!IsEmptySlot(m[slot]) && slot > msCompressionLib) {
+      int before = slot - 1;
+      while (IsEmptySlot(m[before])) --before;
+      EXPECT_EQ(m[slot].StartOffset, m[before].EndOffset + 1) << slot;
+    }
+  EXPECT_EQ(m[msSaverLib2].EndOffset + 1, static_cast<int32_t>(image.size()));
+
+  const auto list = RunSaverpack("list --json " + (dir / "out.exe"));
+  ASSERT_EQ(list.exitCode, 0);
+  for (const char* text : {"\"content_mode\": 3", "\"name\": \"installer.scf\"",
+                           "\"name\": \"Aquarium.scr\", \"destination\": 2, \"compressed\": true",
+                           "\"role\": \"flash_installer\", \"empty\": true", "\"movie_source\": 3",
+                           "\"name\": \"docs\\\\notes.txt\""})
+    EXPECT_NE(list.output.find(text), std::string::npos) << text << "\n" << list.output;
+}
+
+TEST_F(SaverProject, ExtractGivesBackEveryInputForEveryCompressionChoice) {
+  for (const char* choice : {"auto", "always", "never"}) {
+    const auto build = Build(Project(kTop, DataTables(choice), choice));
+    ASSERT_EQ(build.exitCode, 0) << choice << build.output;
+    const auto extract = RunSaverpack("extract " + (dir / "out.exe") + " -C " + (dir / "x"));
+    ASSERT_EQ(extract.exitCode, 0) << choice << extract.output;
+    const std::pair<const char*, const char*> files[] = {
+        {"impborl.dat", "impborl.dll"}, {"installer.scf", "movie.swf"}, {"agreement.txt", "licence.txt"},
+        {"Aquarium.scr", "saver.scr"},  {"extra.scf", "extra.scf"},     {"saver1.dll", "lib1.dll"},
+        {"saver2.dll", "lib2.dll"},     {"Aquarium.ssd.entries/notes.txt", "notes.txt"}};
+    for (const auto& [extracted, source] : files)
+      EXPECT_EQ(ReadFileBytes(dir / ("x/" + std::string(extracted))), ReadFileBytes(dir / source))
+          << choice << " " << extracted;
+    std::filesystem::remove_all(dir / "x");
+  }
+}
+
+TEST_F(SaverProject, TwoBuildsAreByteIdentical) {
+  ASSERT_EQ(Build(Project(kTop, DataTables()), "a.exe").exitCode, 0);
+  ASSERT_EQ(Build(Project(kTop, DataTables()), "b.exe").exitCode, 0);
+  EXPECT_EQ(ReadFileBytes(dir / "a.exe"), ReadFileBytes(dir / "b.exe"));
+}
+
+// Each check names the project file and the line, and nothing is written.
+TEST_F(SaverProject, ChecksNameTheLineAndWriteNothing) {
+  struct Case {
+    std::string project;
+    std::string message;
+  } cases[] = {
+      {Project("name = \"" + std::string(65, 'N') + "\"\ncontent = \"flash\"\n"), "p.toml:1: name has 65 bytes"},
+      {Project("name = \"Aquarium \u4e00\"\ncontent = \"flash\"\n"), "p.toml:1: name \"Aquarium \u4e00\" has characters outside the Windows-1252"},
+      {Project(kTop, "[files.document]\npath = \"notes.txt\"\nname = \"..\\\\evil.txt\"\n"), "must be a plain file name"},
+      {Project(kTop, "[files.document]\npath = \"notes.txt\"\nname = \"" + std::string(256, 'n') + "\"\n"), "must be a plain file name of 1 to 255 bytes"},
+      {Project("name = \"A\"\ncontent = \"picture\"\n"), "is not a Windows bitmap"},
+      {kTop + "[files.codec]\npath = \"impborl.dll\"\n", "the installer needs [files.program]"},
+      {Project(kTop, "[data]\n" + [] {
+         std::string entries;
+         for (int i = 0; i < 109; ++i) entries += "[[data.entries]]\nname = \"e" + std::to_string(i) + "\"\nkind = 3\n";
+         return entries;
+       }()), "109 entries; the installer reads at most 108"},
+      {Project("name = \"A\"\ncontent = \"movie\"\n"), "p.toml:2: content must be"},
+  };
+  for (const auto& c : cases) {
+    const auto run = Build(c.project);
+    EXPECT_EQ(run.exitCode, 1) << c.message;
+    EXPECT_NE(run.output.find(c.message), std::string::npos) << "want: " << c.message << "\ngot: " << run.output;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.exe"));
+  }
+}
+
+TEST_F(SaverProject, VerifyReportsEachProblemOnItsOwnLine) {
+  ASSERT_EQ(Build(Project(kTop, DataTables())).exitCode, 0);
+  auto image = ReadFileBytes(dir / "out.exe");
+  auto header = *HeaderOfInstaller(image);
+
+  auto truncated = image;
+  truncated.resize(kPayloadOffset + 100);
+  Write(dir / "truncated.exe", truncated);
+  auto run = RunSaverpack("verify " + (dir / "truncated.exe"));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.output.find("truncated"), std::string::npos) << run.output;
+
+  // The program says it expands to one byte more than it does; library 2 lies past the end.
+  header.Members[msSaverEngine].FileSize += 1;
+  header.Members[msSaverLib2].EndOffset += 10;
+  std::memcpy(image.data() + kPayloadOffset, &header, sizeof header);
+  Write(dir / "bad.exe", image);
+  run = RunSaverpack("verify " + (dir / "bad.exe"));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.output.find("slot 6 (screen-saver program): expands to 40000 bytes, but its FileSize is 40001"),
+            std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("slot 10 (second library): offsets"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("lie outside the file"), std::string::npos) << run.output;
+  EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 2) << run.output;
+}
+
+TEST_F(SaverProject, ExtractNeverWritesOutsideItsFolder) {
+  TPayloadOptions options;
+  options.SaverName = "Evil";
+  TMemberInputs members;
+  members[msCompressionLib] = TMemberInput{"..", {1, 2}, 3, false, 2, 2};
+  members[msLicense] = TMemberInput{"../../escape.txt", {'x'}, 5, false, 1, 1};
+  members[msSaverEngine] = TMemberInput{"C:evil.scr", {'y'}, 2, false, 1, 1};
+  members[msExtraFile] = TMemberInput{"fine.txt", {'z'}, 5, false, 1, 1};
+  ScratchDir own;
+  Write(own / "evil.exe", BuildInstallerImage(std::vector<uint8_t>(10), options, members));
+  std::filesystem::create_directories(own / "deep/inside");
+  const auto run = RunSaverpack("extract " + (own / "evil.exe") + " -C " + (own / "deep/inside"));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.output.find("is not a plain file name"), std::string::npos) << run.output;
+  std::vector<std::string> written;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(own.Path()))
+    if (entry.is_regular_file()) written.push_back(entry.path().lexically_relative(own.Path()).string());
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(written, (std::vector<std::string>{"deep/inside/fine.txt", "evil.exe"}));
+}
+
+}  // namespace
