@@ -13,6 +13,7 @@ void TApplication::Initialize(HINSTANCE instance) {
 void TApplication::Run() {
   MSG msg;
   while (!terminated_ && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    if (mainWindow_ && IsWindow(mainWindow_) && IsDialogMessageA(mainWindow_, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }

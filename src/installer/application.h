@@ -13,6 +13,9 @@ class TApplication {
   const std::string& Title() const { return title_; }
   void SetTitle(const std::string& title) { title_ = title; }
 
+  // The main window: its dialog keys (Tab, mnemonics) are handled by the loop.
+  void SetMainWindow(HWND window) { mainWindow_ = window; }
+
   // Runs the message loop until Terminate.
   void Run();
   void Terminate();
@@ -20,6 +23,7 @@ class TApplication {
 
  private:
   HINSTANCE instance_ = nullptr;
+  HWND mainWindow_ = nullptr;
   std::string title_;
   bool terminated_ = false;
 };

@@ -1,11 +1,21 @@
 #include "fInstall.h"
 
+#include <commctrl.h>
+
 #include "application.h"
+#include "controls.h"
 #include "error_boxes.h"
+#include "feedback.h"
 #include "general_error.h"
+#include "layout_rules.h"
+#include "member_extraction.h"
 #include "messages.h"
+#include "replace_files.h"
+#include "run_paths.h"
+#include "text_file.h"
 
 TInstallerState InstallerState;
+TInstallerForm* InstallerForm = nullptr;
 
 namespace {
 
@@ -13,6 +23,20 @@ constexpr char kWindowClass[] = "TInstallerForm";
 constexpr char kDesignCaption[] = "Quillview Installer";
 constexpr int kDesignLeft = 332, kDesignTop = 210, kDesignWidth = 360, kDesignHeight = 348;
 constexpr DWORD kSingleBorderStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr UINT_PTR kPauseTimerId = 1;
+constexpr UINT kPauseInterval = 1000;
+
+enum ControlId : int {
+  kLicenseId = 100,
+  kContentPanelId,
+  kImageId,
+  kButtonPanelId,
+  kLabFileId,
+  kLabCopyingId,
+  kProgressId,
+  kDeclineId,
+  kInstallId,
+};
 
 void RegisterFormClass(WNDPROC proc) {
   WNDCLASSEXA cls{};
@@ -26,21 +50,36 @@ void RegisterFormClass(WNDPROC proc) {
   RegisterClassExA(&cls);
 }
 
+void Place(HWND control, const TRect& r) {
+  SetWindowPos(control, nullptr, r.Left, r.Top, r.Width, r.Height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+SIZE ClientSize(HWND window) {
+  RECT r;
+  GetClientRect(window, &r);
+  return {r.right - r.left, r.bottom - r.top};
+}
+
 }  // namespace
+
+// ---- creation and messages
 
 std::unique_ptr<TInstallerForm> TInstallerForm::Create() {
   RegisterFormClass(&TInstallerForm::WindowProc);
+  RegisterControlClasses(Application.Instance());
   std::unique_ptr<TInstallerForm> form(new TInstallerForm());
-  CreateWindowExA(WS_EX_TOPMOST, kWindowClass, kDesignCaption, kSingleBorderStyle, kDesignLeft,
-                  kDesignTop, kDesignWidth, kDesignHeight, nullptr, nullptr,
-                  Application.Instance(), form.get());
+  InstallerForm = form.get();
+  CreateWindowExA(WS_EX_TOPMOST | WS_EX_CONTROLPARENT, kWindowClass, kDesignCaption,
+                  kSingleBorderStyle, kDesignLeft, kDesignTop, kDesignWidth, kDesignHeight,
+                  nullptr, nullptr, Application.Instance(), form.get());
+  Application.SetMainWindow(form->handle_);
   form->FormCreate();
   return form;
 }
 
 TInstallerForm::~TInstallerForm() {
   if (handle_) DestroyWindow(handle_);
-  if (font_) DeleteObject(font_);
+  if (InstallerForm == this) InstallerForm = nullptr;
 }
 
 LRESULT CALLBACK TInstallerForm::WindowProc(HWND window, UINT message, WPARAM wParam,
@@ -56,6 +95,7 @@ LRESULT CALLBACK TInstallerForm::WindowProc(HWND window, UINT message, WPARAM wP
   try {
     return form->HandleMessage(message, wParam, lParam);
   } catch (const EGeneralFailure& failure) {
+    SetCursor(LoadCursorA(nullptr, IDC_ARROW));
     ShowGeneralError(failure.what());
   } catch (const std::bad_alloc&) {
     ShowGeneralError("Out of memory");
@@ -65,6 +105,21 @@ LRESULT CALLBACK TInstallerForm::WindowProc(HWND window, UINT message, WPARAM wP
 
 LRESULT TInstallerForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
+    case WM_COMMAND:
+      if (HIWORD(wParam) == BN_CLICKED) OnCommand(LOWORD(wParam));
+      return 0;
+    case WM_SIZE:
+      FormResize();
+      return 0;
+    case WM_GETMINMAXINFO:
+      if (hasLicense_) {
+        auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        info->ptMinTrackSize = {kMinTrackWidth, kMinTrackHeight};
+      }
+      return 0;
+    case WM_TIMER:
+      if (wParam == kPauseTimerId) pauseTimerTimer();
+      return 0;
     case WM_CLOSE:
       Close();
       return 0;
@@ -77,11 +132,46 @@ LRESULT TInstallerForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
   }
 }
 
+void TInstallerForm::OnCommand(int id) {
+  if (id == kInstallId) installBtnClick();
+  else if (id == kDeclineId) declineBtnClick();
+}
+
+void TInstallerForm::CreateControls() {
+  font_.Reset(CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                          DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif"));
+  const auto font = static_cast<HFONT>(font_.Get());
+  // Created in tab order: the memo, the content panel, the button panel and inside it Decline,
+  // Install and the bar.
+  licenseScrollBox_ = AddControl(handle_, "EDIT", "", ES_MULTILINE | ES_READONLY | WS_VSCROLL | WS_TABSTOP,
+                                 WS_EX_CLIENTEDGE, {0, 153, 350, 105}, kLicenseId, font);
+  SendMessageA(licenseScrollBox_, EM_LIMITTEXT, 0, 0);
+  contentPanel_ = AddControl(handle_, kPanelClass, "", WS_VISIBLE, WS_EX_CONTROLPARENT,
+                             {0, 0, kContentWidth, kContentHeight}, kContentPanelId, font);
+  SetPanelBevel(contentPanel_, true);
+  bmpPanel_ = AddControl(contentPanel_, kImageClass, "", 0, 0, {1, 1, 350, 150}, kImageId, font);
+  buttonPanel_ = AddControl(handle_, kPanelClass, "", WS_VISIBLE, WS_EX_CONTROLPARENT,
+                            {0, 256, 350, kButtonPanelHeight}, kButtonPanelId, font);
+  labFile_ = AddControl(buttonPanel_, "STATIC", "C:\\Windowyyygggs", SS_LEFT | SS_NOPREFIX, 0,
+                        {-1, 2, 190, 18}, kLabFileId, font);
+  labCopying_ = AddControl(buttonPanel_, "STATIC", "C:\\Windowyyygggs", SS_LEFT | SS_NOPREFIX, 0,
+                           {1, 3, 419, 13}, kLabCopyingId, font);
+  declineBtn_ = AddControl(buttonPanel_, "BUTTON", "&Decline", BS_PUSHBUTTON | WS_TABSTOP, 0,
+                           {2, 35, 78, 25}, kDeclineId, font);
+  installBtn_ = AddControl(buttonPanel_, "BUTTON", "&Install", BS_PUSHBUTTON | WS_TABSTOP | WS_VISIBLE,
+                           0, {241, 34, 107, 25}, kInstallId, font);
+  progressBar_ = AddControl(buttonPanel_, PROGRESS_CLASSA, "", WS_VISIBLE, 0, {1, 20, 347, 11},
+                            kProgressId, font);
+  SendMessageA(progressBar_, PBM_SETRANGE32, 0, 100);
+  SendMessageA(progressBar_, PBM_SETSTEP, 1, 0);
+}
+
+// ---- start-up
+
 void TInstallerForm::FormCreate() {
-  // Single border, a system menu with only the close box: set by the window's style.
-  font_ = CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                      DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
+  // The style gives the single border and a system menu with only the close box.
+  CreateControls();
   try {
     RunStartUp();
   } catch (const EGeneralFailure& failure) {
@@ -94,18 +184,44 @@ void TInstallerForm::FormCreate() {
 
 void TInstallerForm::RunStartUp() {
   InstallerState.InstallRunning = false;
+  FilesJournal.JournalIndex = 0;
   hasLicense_ = 0;
   showDocument_ = 0;
-  TStatus startStatus = kOk;
+  TStatus status = kOk;
   bool silentRun = false;
 
-  // The steps that fix the paths, copy the installer, read the payload, extract the window's
-  // members, check the Flash Player and configure the window come here, in that order, each
-  // running only while startStatus is 0.
+  PreparePaths();
+  status = MakeStagingCopy();
+  if (status == kOk) status = ReadPayloadHeader();
+  if (status == kOk) {
+    PrepareSaverDir(PayloadHeader);
+    contentMode_ = PayloadHeader.ContentMode;
+  }
+  if (status == kOk) {
+    showDocument_ = PayloadHeader.ShowDocument;
+    if (showDocument_) status = ExtractDocument();
+  }
+  // The Flash Player check comes here.
+  if (status == kOk) {
+    if (contentMode_ == cmSilent) {
+      silentRun = true;
+      // The silent installation comes here.
+    } else {
+      Application.SetTitle("Install " + RunPaths.SaverName);
+      SetWindowTextA(handle_, Application.Title().c_str());
+    }
+  }
+  if (status == kOk && !silentRun) status = ConfigureLicense();
+  if (status == kOk && !silentRun) status = ExtractContent(contentMode_);
+  if (status == kOk && !silentRun) status = ShowContent();
+  if (status == kOk && !silentRun) {
+    SendMessageA(progressBar_, PBM_SETRANGE32, 0, 10);
+    LayoutWindow();
+  }
 
   SetCursor(LoadCursorA(nullptr, IDC_ARROW));
-  if (startStatus != kOk) {
-    ShowErrorBox(CorruptedInstallerText(startStatus));
+  if (status != kOk) {
+    ShowErrorBox(CorruptedInstallerText(status));
     Close();
     Application.Terminate();
   }
@@ -115,9 +231,168 @@ void TInstallerForm::RunStartUp() {
   }
 }
 
+TStatus TInstallerForm::ConfigureLicense() {
+  hasLicense_ = PayloadHeader.HasLicense;
+  if (!hasLicense_) {
+    SetWindowTextA(installBtn_, "Install");
+    ShowWindow(declineBtn_, SW_HIDE);
+    ShowWindow(licenseScrollBox_, SW_HIDE);
+    SetResizable(false);
+    return kOk;
+  }
+  const TStatus status = ExtractLicense();
+  if (status != kOk) return status;
+  LoadLicenseText(RunPaths.SaverDir + MemberFileName(PayloadHeader.Members[msLicense]));
+  ShowWindow(licenseScrollBox_, SW_SHOW);
+  SetResizable(true);
+  RECT memo;
+  GetWindowRect(licenseScrollBox_, &memo);
+  SetWindowPos(licenseScrollBox_, nullptr, 0, 0, memo.right - memo.left, kMemoMinHeight,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowTextA(installBtn_, "Accept and Install");
+  ShowWindow(declineBtn_, SW_SHOW);
+  return kOk;
+}
+
+TStatus TInstallerForm::ShowContent() {
+  const std::string path = RunPaths.SaverDir + MemberFileName(PayloadHeader.Members[msContent]);
+  switch (contentMode_) {
+    case cmPicture:
+      LoadPicture(path);
+      ShowWindow(bmpPanel_, SW_SHOW);
+      SetWindowPos(bmpPanel_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      return kOk;
+    case cmFlashMovie:
+    case cmFlashMovieToo:
+      // The Flash movie comes here.
+      return kOk;
+    default:
+      return kOk;
+  }
+}
+
+void TInstallerForm::LoadLicenseText(const std::string& path) {
+  SetWindowTextA(licenseScrollBox_, LinesWithCrLf(ReadTextFile(path)).c_str());
+}
+
+void TInstallerForm::LoadPicture(const std::string& path) {
+  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+    RaiseGeneralFailure("Cannot open file", path);
+  HANDLE bitmap = LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0,
+                             LR_LOADFROMFILE | LR_CREATEDIBSECTION);
+  if (!bitmap) throw EGeneralFailure("Bitmap image is not valid");
+  picture_.Reset(bitmap);
+  SetImageBitmap(bmpPanel_, static_cast<HBITMAP>(bitmap));
+}
+
+void TInstallerForm::SetResizable(bool resizable) {
+  LONG style = GetWindowLongA(handle_, GWL_STYLE);
+  style = resizable ? (style | WS_THICKFRAME) : (style & ~WS_THICKFRAME);
+  SetWindowLongA(handle_, GWL_STYLE, style);
+  SetWindowPos(handle_, nullptr, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+}
+
+// ---- layout
+
+void TInstallerForm::LayoutWindow() {
+  RECT r;
+  GetWindowRect(handle_, &r);
+  SetWindowPos(handle_, nullptr, 0, 0, kLayoutWidth, r.bottom - r.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  FitWindowHeight();
+}
+
+void TInstallerForm::FitWindowHeight() {
+  RECT window, memo;
+  GetWindowRect(handle_, &window);
+  const int frameHeight = (window.bottom - window.top) - ClientSize(handle_).cy;
+  GetWindowRect(licenseScrollBox_, &memo);
+  const int needed = FittedClientHeight(hasLicense_ != 0, memo.bottom - memo.top);
+  SetWindowPos(handle_, nullptr, 0, 0, window.right - window.left, frameHeight + needed,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TInstallerForm::FormResize() {
+  if (!buttonPanel_) return;
+  const SIZE client = ClientSize(handle_);
+  const TWindowLayout layout = LayoutForClient(client.cx, client.cy);
+  Place(buttonPanel_, layout.ButtonPanel);
+  Place(licenseScrollBox_, layout.Memo);
+  Place(contentPanel_, layout.ContentPanel);
+  Place(progressBar_, layout.ProgressBar);
+  Place(installBtn_, layout.InstallButton);
+}
+
+// ---- feedback
+
+void TInstallerForm::SetStatus(const std::string& text) {
+  if (contentMode_ == cmSilent) return;
+  ShowWindow(labCopying_, SW_SHOW);
+  SetWindowTextA(labCopying_, text.c_str());
+  // Painted at once: the caller keeps the thread busy.
+  RedrawWindow(labCopying_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+void TInstallerForm::StepProgress() {
+  if (contentMode_ == cmSilent) return;
+  SendMessageA(progressBar_, PBM_STEPIT, 0, 0);  // past the maximum it starts over
+  Pause();
+}
+
+void TInstallerForm::Pause() {
+  if (contentMode_ == cmSilent || !handle_) return;
+  pauseTimerEnabled_ = true;
+  SetTimer(handle_, kPauseTimerId, kPauseInterval, nullptr);
+  while (pauseTimerEnabled_) {
+    MSG msg;
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      WaitMessage();
+      continue;
+    }
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    if (!IsDialogMessageA(handle_, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+}
+
+void TInstallerForm::pauseTimerTimer() {
+  KillTimer(handle_, kPauseTimerId);
+  pauseTimerEnabled_ = false;
+}
+
+void SetStatus(const std::string& text) {
+  if (InstallerForm) InstallerForm->SetStatus(text);
+}
+void StepProgress() {
+  if (InstallerForm) InstallerForm->StepProgress();
+}
+void Pause() {
+  if (InstallerForm) InstallerForm->Pause();
+}
+
+// ---- commands and closing
+
+void TInstallerForm::installBtnClick() {
+  // The installation comes here.
+}
+
+void TInstallerForm::declineBtnClick() { Close(); }
+
 bool TInstallerForm::FormCloseQuery() const { return !InstallerState.InstallRunning; }
 
-void TInstallerForm::FormClose() {}
+void TInstallerForm::FormClose() {
+  if (!RunPaths.StagingFile.empty()) {
+    RemoveFile(RunPaths.StagingFile, false);
+    // Only an empty staging folder goes; another installer's copy keeps it.
+    RemoveDirectoryA(RunPaths.StagingDir.c_str());
+  }
+}
 
 void TInstallerForm::Close() {
   if (closed_ || !FormCloseQuery()) return;

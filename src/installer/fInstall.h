@@ -1,12 +1,16 @@
-// The installer window: its creation runs the whole start-up sequence before it is first shown.
+// The installer window. Its creation runs the whole start-up sequence before it is first shown:
+// paths and staging copy, the payload header, the members the window needs, the Flash Player,
+// and the window's configuration for the payload's content.
 #pragma once
 #include <windows.h>
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "dataStructures_shared.h"
 #include "status_codes.h"
+#include "win32_handles.h"
 
 // Process-wide state of the install command.
 struct TInstallerState {
@@ -26,22 +30,57 @@ class TInstallerForm {
   // Asks FormCloseQuery, then runs FormClose and destroys the window.
   void Close();
 
+  // Feedback during long work; nothing in silent mode.
+  void SetStatus(const std::string& text);
+  void StepProgress();
+  void Pause();
+
  private:
   TInstallerForm() = default;
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  void OnCommand(int id);
 
   void FormCreate();
+  void CreateControls();
   void RunStartUp();
+  TStatus ConfigureLicense();
+  TStatus ShowContent();
+  void LoadLicenseText(const std::string& path);
+  void LoadPicture(const std::string& path);
+  void SetResizable(bool resizable);
+
+  void LayoutWindow();
+  void FitWindowHeight();
+  void FormResize();
+
+  void installBtnClick();
+  void declineBtnClick();
   bool FormCloseQuery() const;
   void FormClose();
+  void pauseTimerTimer();
   void ShowCentred();
 
   HWND handle_ = nullptr;
-  HFONT font_ = nullptr;
+  GdiObject font_;
+  GdiObject picture_;
+  HWND licenseScrollBox_ = nullptr;
+  HWND contentPanel_ = nullptr;
+  HWND bmpPanel_ = nullptr;
+  HWND buttonPanel_ = nullptr;
+  HWND labFile_ = nullptr;
+  HWND labCopying_ = nullptr;
+  HWND progressBar_ = nullptr;
+  HWND declineBtn_ = nullptr;
+  HWND installBtn_ = nullptr;
+  bool pauseTimerEnabled_ = false;
+
   // The window's copies of the header's option bytes.
   uint8_t contentMode_ = 0;
   uint8_t hasLicense_ = 0;
   uint8_t showDocument_ = 0;
   bool closed_ = false;
 };
+
+// The one installer window, while it exists.
+extern TInstallerForm* InstallerForm;

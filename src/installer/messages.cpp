@@ -40,3 +40,18 @@ std::string GeneralErrorText(std::string_view message) {
 std::string CorruptedInstallerText(TStatus code) {
   return "Installer file is corrupted. Error " + std::to_string(code) + ". ";
 }
+
+std::string LinesWithCrLf(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r' || c == '\n') {
+      out += "\r\n";
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}

@@ -21,3 +21,7 @@ std::string GeneralErrorText(std::string_view message);
 
 // The start-up's summary: "Installer file is corrupted. Error <code>. " (ends with a blank).
 std::string CorruptedInstallerText(TStatus code);
+
+// The lines of a text split at any line break (CR LF, LF or CR) and joined with CR LF, as the
+// licence memo shows them.
+std::string LinesWithCrLf(std::string_view text);

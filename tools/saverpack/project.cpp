@@ -154,8 +154,12 @@ class Loader {
     if (const toml::node* destination = table->get("destination"))
       if (auto code = Integer(destination, "destination", 1, 6)) spec.destination = static_cast<int32_t>(*code);
     spec.compression = CompressionOf(table->get("compress"));
-    if (slot == msCompressionLib && spec.compression == Compression::Always)
-      Problem(spec.line, "the codec library must be stored plain: the installer needs it to expand the rest");
+    if (slot == msCompressionLib) {
+      // The installer needs the library to expand anything else: it is always stored plain.
+      if (spec.compression == Compression::Always)
+        Problem(spec.line, "the codec library must be stored plain: the installer needs it to expand the rest");
+      spec.compression = Compression::Never;
+    }
   }
 
   void ReadSlots(const toml::table& root) {

@@ -1,0 +1,9 @@
+// The feedback that long work gives the user: the status line, the progress bar and the
+// one-second pause that keeps the window alive. All do nothing in silent mode, and when no
+// installer window exists (the module tests).
+#pragma once
+#include <string>
+
+void SetStatus(const std::string& text);
+void StepProgress();
+void Pause();

@@ -1,0 +1,191 @@
+#include "member_extraction.h"
+
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "error_boxes.h"
+#include "feedback.h"
+#include "general_error.h"
+#include "path_rules.h"
+#include "payload_checks.h"
+#include "pk_stuff.h"
+#include "replace_files.h"
+#include "run_paths.h"
+#include "win32_handles.h"
+
+TPayloadHeader PayloadHeader;
+
+namespace {
+
+// The staging copy (or another installer file) opened for reading, without sharing.
+FileHandle OpenInstaller(const std::string& path) {
+  FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) RaiseGeneralFailure("Cannot open file", path);
+  return file;
+}
+
+int64_t SizeOf(HANDLE file) {
+  LARGE_INTEGER size{};
+  return GetFileSizeEx(file, &size) ? size.QuadPart : -1;
+}
+
+bool SeekTo(HANDLE file, int64_t offset) {
+  LARGE_INTEGER to;
+  to.QuadPart = offset;
+  return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != 0;
+}
+
+// Reads exactly count bytes: 0, -30 for fewer, or the system's error code.
+TStatus ReadExactly(HANDLE file, uint8_t* buffer, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(count - done, 1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(file, buffer + done, chunk, &got, nullptr)) return static_cast<TStatus>(GetLastError());
+    if (got == 0) return kShortMemberIo;
+    done += got;
+  }
+  return kOk;
+}
+
+// The stored bytes of a member whose record has been checked against the file.
+TStatus ReadStored(HANDLE installer, const TPayloadMember& member, std::vector<uint8_t>& bytes) {
+  try {
+    bytes.resize(static_cast<size_t>(StoredLength(member)));
+  } catch (const std::bad_alloc&) {
+    return kNoMemory;
+  } catch (const std::length_error&) {
+    return kNoMemory;
+  }
+  if (!SeekTo(installer, member.StartOffset)) return static_cast<TStatus>(GetLastError());
+  return ReadExactly(installer, bytes.data(), bytes.size());
+}
+
+TStatus WriteImploded(HANDLE installer, const TPayloadMember& member, const std::string& path) {
+  std::vector<uint8_t> stored;
+  TCompressor compressor;
+  if (!compressor.LibraryLoaded()) return kCompressorUnusable;
+  const TStatus read = ReadStored(installer, member, stored);
+  if (read != kOk) return read;
+  compressor.ExpandToFile(path, stored.data(), static_cast<int32_t>(stored.size()));
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return kExpandedFileMissing;
+  const int64_t size = (int64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  return size == member.FileSize ? kOk : kWrongExpandedSize;
+}
+
+TStatus WritePlain(HANDLE installer, const TPayloadMember& member, const std::string& path) {
+  std::vector<uint8_t> stored;
+  const TStatus read = ReadStored(installer, member, stored);
+  if (read != kOk) return read;
+  FileHandle out(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out) return static_cast<TStatus>(GetLastError());
+  size_t done = 0;
+  while (done < stored.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(stored.size() - done, 1u << 30));
+    DWORD written = 0;
+    if (!WriteFile(out.Get(), stored.data() + done, chunk, &written, nullptr))
+      return static_cast<TStatus>(GetLastError());
+    if (written == 0) return kShortMemberIo;
+    done += written;
+  }
+  if (!CloseHandle(out.Release())) return static_cast<TStatus>(GetLastError());
+  return kOk;
+}
+
+// What a record's fault becomes: a name or destination that cannot be placed is refused before
+// anything is touched; offsets that cannot be read are a short read once the way is cleared.
+TStatus FaultStatus(TMemberFault fault) {
+  switch (fault) {
+    case TMemberFault::NameNotPlain: return kBadMemberName;
+    case TMemberFault::BadDestination: return kBadDestination;
+    case TMemberFault::ReversedOffsets:
+    case TMemberFault::OutsideFile: return kShortMemberIo;
+    case TMemberFault::None: break;
+  }
+  return kOk;
+}
+
+TStatus ClearAndWrite(HANDLE installer, const TPayloadMember& member, const std::string& path,
+                      bool showStatus) {
+  const TMemberFault fault = CheckMemberRecord(member, SizeOf(installer));
+  if (fault == TMemberFault::NameNotPlain || fault == TMemberFault::BadDestination)
+    return FaultStatus(fault);
+  if (showStatus) StepProgress();
+  const TStatus cleared = HasLibraryExtension(path) ? RemoveFile(path, false)
+                                                    : ReplaceFile(path, true, ReplaceAttempts);
+  if (cleared != kOk) return cleared;
+  if (fault != TMemberFault::None) return FaultStatus(fault);
+  return member.Compressed ? WriteImploded(installer, member, path)
+                           : WritePlain(installer, member, path);
+}
+
+TStatus ExtractSingle(int slot) {
+  if (IsEmptySlot(PayloadHeader.Members[slot])) return kEmptySlot;
+  FileHandle installer = OpenInstaller(RunPaths.StagingFile);
+  return ExtractMember(installer.Get(), slot, false, true);
+}
+
+}  // namespace
+
+std::string DestinationPathOf(const TPayloadMember& member) {
+  const auto destination = MemberDestination(member);
+  if (!destination) return MemberFileName(member);
+  const std::string& folder =
+      destination->Folder == TDestinationFolder::Windows ? RunPaths.WindowsDir : RunPaths.SaverDir;
+  return folder + destination->FileName;
+}
+
+TStatus ExtractMember(HANDLE installer, int slot, bool showStatus, bool writeJournal) {
+  if (showStatus) SetStatus("Writing screen saver files...");
+  const TPayloadMember& member = PayloadHeader.Members[slot];
+  std::string path;
+  TStatus status = kEmptySlot;
+  if (!IsEmptySlot(member)) {
+    path = DestinationPathOf(member);
+    status = ClearAndWrite(installer, member, path, showStatus);
+  }
+  if (status == kFileBusy) status = kOk;  // the busy file stays as it was
+  if (status != kOk && status != kSaverFileBusy)
+    ShowFileError(status, IsPlainFileName(MemberFileName(member)) ? path : MemberFileName(member));
+  if (writeJournal && status == kOk) FilesJournal.Record(path);
+  return status;
+}
+
+TStatus ReadPayloadHeader() {
+  FileHandle staging = OpenInstaller(RunPaths.StagingFile);
+  uint8_t bytes[kPayloadHeaderSize];
+  TStatus status = kShortPayloadHeader;
+  if (SeekTo(staging.Get(), kPayloadOffset) &&
+      ReadExactly(staging.Get(), bytes, sizeof bytes) == kOk) {
+    PayloadHeader = ParsePayloadHeader(bytes);
+    status = ExtractMember(staging.Get(), msCompressionLib, false, false);
+  }
+  if (status != kOk) ShowFileError(status, RunPaths.StagingFile);
+  return status;
+}
+
+TStatus ExtractContent(uint8_t contentMode) {
+  TPayloadMember& content = PayloadHeader.Members[msContent];
+  if (IsEmptySlot(content)) return kEmptySlot;
+  if (contentMode == cmPicture)
+    SetMemberFileName(content, ReplaceExtension(MemberFileName(content), ".bmp"));
+  return ExtractSingle(msContent);
+}
+
+TStatus ExtractLicense() { return ExtractSingle(msLicense); }
+TStatus ExtractDocument() { return ExtractSingle(msDocument); }
+TStatus ExtractFlashInstaller() { return ExtractSingle(msFlashInstaller); }
+
+TStatus ExtractRemainingMembers(const std::string& path) {
+  const int first = PayloadHeader.ShowDocument ? msDocument : msSaverEngine;
+  FileHandle installer = OpenInstaller(path);
+  FilesJournal.Record(path);
+  TStatus status = kOk;
+  for (int slot = first; slot <= msSaverLib2 && status == kOk; ++slot)
+    status = ExtractMember(installer.Get(), slot, true, true);
+  return status;
+}
