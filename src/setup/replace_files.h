@@ -1,9 +1,15 @@
 // Getting an existing, possibly busy file out of the way before writing, and removing the run's
 // temporary files. Attempts follow one another at once, with no pause and no message handling.
 #pragma once
+#include <windows.h>
+
 #include <string>
 
 #include "status_codes.h"
+
+// The system's headers name their own ReplaceFile (ReplaceFileA) with a macro; ours is another
+// operation and keeps its name.
+#undef ReplaceFile
 
 constexpr int32_t ReplaceAttempts = 5000;
 

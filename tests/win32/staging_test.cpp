@@ -1,0 +1,82 @@
+// The staging copy in the prefix's real Windows folder.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "general_error.h"
+#include "run_paths.h"
+#include "test_paths.h"
+#include "win32_fixtures.h"
+
+namespace {
+
+const std::string kTempFolder = WindowsFolder() + "TEMP\\";
+const std::string kStaging = kTempFolder + "QVF temp";
+
+void ClearStaging() {
+  for (int n = 1; n <= 5; ++n) DeleteFileA((kStaging + "\\temp" + std::to_string(n) + ".dat").c_str());
+  RemoveDirectoryA(kStaging.c_str());
+  DeleteFileA(kStaging.c_str());
+}
+
+TEST(Staging, TakesTheFirstFreeNumber) {
+  ClearStaging();
+  PreparePaths();
+  EXPECT_EQ(RunPaths.WindowsDir, WindowsFolder());
+  EXPECT_EQ(RunPaths.StagingDir, kStaging);
+  EXPECT_EQ(RunPaths.StagingFile, kStaging + "\\temp1.dat");
+  WriteAll(kStaging + "\\temp1.dat", {1});
+  WriteAll(kStaging + "\\temp2.dat", {2});
+  PreparePaths();
+  EXPECT_EQ(RunPaths.StagingFile, kStaging + "\\temp3.dat");
+  CapturedBoxes boxes;
+  ASSERT_EQ(MakeStagingCopy(), 0);
+  EXPECT_EQ(FileSizeOf(RunPaths.StagingFile), FileSizeOf(RunPaths.ExePath));
+  ClearStaging();
+}
+
+TEST(Staging, AFileInTheFoldersPlaceStopsTheCopyWithTheSystemsText) {
+  ClearStaging();
+  WriteAll(kStaging, {0});  // a file named "QVF temp"
+  PreparePaths();
+  CapturedBoxes boxes;
+  const TStatus status = MakeStagingCopy();
+  EXPECT_GT(status, 0);
+  ASSERT_EQ(boxes.texts.size(), 1u);
+  EXPECT_EQ(boxes.texts[0], "Build Error: Problem copying " + RunPaths.ExePath + " to " +
+                                RunPaths.StagingFile + ". \r\n\r\n" + SystemErrorText(status));
+  EXPECT_FALSE(SystemErrorText(status).empty());
+  ClearStaging();
+}
+
+TEST(SaverFolder, NamedAfterTheSaverWithTheJournalAsEntryZero) {
+  PreparePaths();
+  TPayloadHeader header{};
+  std::memcpy(header.SaverName, "Aquarium Test", 13);
+  SetMemberFileName(header.Members[msDataFile], "Aquarium.ssd");
+  FilesJournal.JournalIndex = 0;
+  PrepareSaverDir(header);
+  EXPECT_EQ(RunPaths.SaverDir, WindowsFolder() + "Aquarium Test dir\\");
+  EXPECT_EQ(RunPaths.DataFilePath, RunPaths.SaverDir + "Aquarium.ssd");
+  char value[512];
+  GetPrivateProfileStringA("Files", "0", "", value, sizeof value, RunPaths.SaverIniPath.c_str());
+  EXPECT_EQ(std::string(value), RunPaths.SaverIniPath);
+  EXPECT_EQ(FilesJournal.JournalIndex, 1);
+
+  TPayloadHeader unnamed{};
+  PrepareSaverDir(unnamed);
+  EXPECT_EQ(RunPaths.SaverDir, WindowsFolder() + "TempSaverDir dir\\");
+  EXPECT_EQ(RunPaths.SaverName, "");
+}
+
+TEST(Journal, ARefusedWriteIsAGeneralFailureNamingTheJournal) {
+  FilesJournal.Open(WindowsFolder() + "no such folder\\saver.ini");
+  try {
+    FilesJournal.Record("x");
+    FAIL() << "no failure";
+  } catch (const EGeneralFailure& failure) {
+    EXPECT_EQ(std::string(failure.what()), "Unable to write to " + WindowsFolder() + "no such folder\\saver.ini");
+  }
+}
+
+}  // namespace
