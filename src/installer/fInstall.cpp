@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "application.h"
+#include "control_ids.h"
 #include "controls.h"
 #include "error_boxes.h"
 #include "feedback.h"
@@ -25,18 +26,6 @@ constexpr int kDesignLeft = 332, kDesignTop = 210, kDesignWidth = 360, kDesignHe
 constexpr DWORD kSingleBorderStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr UINT_PTR kPauseTimerId = 1;
 constexpr UINT kPauseInterval = 1000;
-
-enum ControlId : int {
-  kLicenseId = 100,
-  kContentPanelId,
-  kImageId,
-  kButtonPanelId,
-  kLabFileId,
-  kLabCopyingId,
-  kProgressId,
-  kDeclineId,
-  kInstallId,
-};
 
 void RegisterFormClass(WNDPROC proc) {
   WNDCLASSEXA cls{};

@@ -77,6 +77,38 @@ HWND FindChild(HWND parent, const std::string& className, const std::string& tex
   return nullptr;
 }
 
+HWND ChildById(HWND parent, int id) {
+  for (HWND child : Children(parent))
+    if (GetDlgCtrlID(child) == id) return child;
+  return nullptr;
+}
+
+RECT RectInParent(HWND window) {
+  RECT r = WindowRect(window);
+  MapWindowPoints(HWND_DESKTOP, GetParent(window), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+namespace {
+struct ProcessWindows {
+  DWORD processId;
+  std::vector<HWND> found;
+};
+BOOL CALLBACK CollectProcessWindow(HWND window, LPARAM param) {
+  auto& search = *reinterpret_cast<ProcessWindows*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == search.processId && IsWindowVisible(window)) search.found.push_back(window);
+  return TRUE;
+}
+}  // namespace
+
+std::vector<HWND> WindowsOf(DWORD processId) {
+  ProcessWindows search{processId, {}};
+  EnumWindows(CollectProcessWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 RECT WindowRect(HWND window) {
   RECT r{};
   GetWindowRect(window, &r);

@@ -18,7 +18,11 @@ std::vector<HWND> Children(HWND parent);  // all descendants, in Z order
 // The first descendant of this class (empty: any) and caption.
 HWND FindChild(HWND parent, const std::string& className, const std::string& text);
 
+// The first descendant with this control identifier.
+HWND ChildById(HWND parent, int id);
+
 RECT WindowRect(HWND window);  // in screen coordinates
+RECT RectInParent(HWND window);  // in the parent's client coordinates
 RECT ClientRect(HWND window);
 LONG Style(HWND window);
 LONG ExStyle(HWND window);
@@ -29,6 +33,9 @@ int ProgressMaximum(HWND bar);
 void Click(HWND button);
 // Asks the window to close as its close box does.
 void PressCloseBox(HWND window);
+
+// The visible top-level windows of a process, with their captions.
+std::vector<HWND> WindowsOf(DWORD processId);
 
 // Saves the window (or the whole screen for null) as a 24-bit BMP file.
 bool SaveScreenshot(HWND window, const std::string& path);

@@ -1,0 +1,40 @@
+// Builds real installers (install.exe as built, our impborl.dll, members made here) and runs them
+// as their own processes, answering their error boxes.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "driver.h"
+#include "payload_writer.h"
+
+// A 24-bit bitmap with gradients, of our own making.
+std::vector<uint8_t> GradientBitmap(int width, int height);
+
+// Members of an installer that shows a picture, with a licence or not, and every installation
+// slot filled.
+TMemberInputs PictureMembers(bool withLicense);
+std::string LicenseText();
+
+struct InstallerRun {
+  // Writes the installer into a fresh folder and starts it.
+  InstallerRun(const TPayloadOptions& options, const TMemberInputs& members);
+  // Runs a file of these bytes: a damaged or cut installer.
+  explicit InstallerRun(const std::vector<uint8_t>& image);
+  ~InstallerRun();
+
+  // Waits for a box of the installer with the caption, reads its text and clicks its button.
+  std::string AnswerBox(const std::string& caption = "Error", const std::string& button = "&Abort");
+  // Answers every error box until the process ends; returns their texts.
+  std::vector<std::string> AnswerBoxesUntilExit(int timeoutMs = 30000);
+  HWND WaitForWindow(const std::string& caption, int timeoutMs = 15000);
+  long WaitForExit(int timeoutMs = 30000) { return driver::WaitForExit(process, timeoutMs); }
+  void Screenshot(HWND window, const std::string& name);
+
+  std::string path;
+  driver::Process process;
+};
+
+// The text of a box: its static control that carries text.
+std::string BoxText(HWND box);
