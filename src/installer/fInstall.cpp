@@ -7,10 +7,12 @@
 #include "controls.h"
 #include "error_boxes.h"
 #include "feedback.h"
+#include "flash_movie.h"
 #include "general_error.h"
 #include "layout_rules.h"
 #include "member_extraction.h"
 #include "messages.h"
+#include "pipeline.h"
 #include "replace_files.h"
 #include "run_paths.h"
 #include "text_file.h"
@@ -194,7 +196,8 @@ void TInstallerForm::RunStartUp() {
   if (status == kOk) {
     if (contentMode_ == cmSilent) {
       silentRun = true;
-      // The silent installation comes here.
+      status = RunSilentInstallation();
+      if (status == kOk) InstallerState.ExitCode = 0;
     } else {
       Application.SetTitle("Install " + RunPaths.SaverName);
       SetWindowTextA(handle_, Application.Title().c_str());
@@ -210,6 +213,7 @@ void TInstallerForm::RunStartUp() {
 
   SetCursor(LoadCursorA(nullptr, IDC_ARROW));
   if (status != kOk) {
+    InstallerState.ExitCode = 2;
     ShowErrorBox(CorruptedInstallerText(status));
     Close();
     Application.Terminate();
@@ -355,8 +359,26 @@ void TInstallerForm::pauseTimerTimer() {
   pauseTimerEnabled_ = false;
 }
 
+void TInstallerForm::HideForSilentRun() {
+  ShowWindow(handle_, SW_HIDE);
+  SetWindowPos(handle_, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TInstallerForm::BringBack() {
+  SetFocus(handle_);
+  RedrawWindow(handle_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  ShowWindow(handle_, SW_SHOW);
+  SetForegroundWindow(handle_);
+}
+
 void SetStatus(const std::string& text) {
   if (InstallerForm) InstallerForm->SetStatus(text);
+}
+void HideForSilentRun() {
+  if (InstallerForm) InstallerForm->HideForSilentRun();
+}
+void BringInstallerWindowBack() {
+  if (InstallerForm) InstallerForm->BringBack();
 }
 void StepProgress() {
   if (InstallerForm) InstallerForm->StepProgress();
@@ -368,7 +390,41 @@ void Pause() {
 // ---- commands and closing
 
 void TInstallerForm::installBtnClick() {
-  // The installation comes here.
+  if (InstallerState.InstallRunning) return;
+  InstallerState.InstallRunning = true;
+  EnableWindow(declineBtn_, FALSE);
+  SetStatus("Preparing for installation...");
+  StepProgress();
+  const TStatus result = RunInstallationReportingFailures();
+  SetStatus(result == kOk ? std::string("Screen Saver Installation and Setup Complete.")
+                          : "Install failed. Please try again with new copy of the installer. Error: " +
+                                std::to_string(result));
+  const int maximum = static_cast<int>(SendMessageA(progressBar_, PBM_GETRANGE, FALSE, 0));
+  SendMessageA(progressBar_, PBM_SETPOS, maximum, 0);
+  Pause();
+  Pause();
+  SendMessageA(progressBar_, PBM_SETPOS, 0, 0);
+  InstallerState.InstallRunning = false;
+  if (result == kOk) {
+    InstallerState.ExitCode = 0;
+    Close();
+    Application.Terminate();
+  } else {
+    InstallerState.ExitCode = 2;
+    EnableWindow(installBtn_, FALSE);
+  }
+}
+
+// A failure that is not a status code (a profile or registry write refused) is shown by the
+// general error display; the installation counts as failed, and the window can still be closed.
+TStatus TInstallerForm::RunInstallationReportingFailures() {
+  try {
+    return RunInstallation();
+  } catch (const EGeneralFailure& failure) {
+    SetCursor(LoadCursorA(nullptr, IDC_ARROW));
+    ShowGeneralError(failure.what());
+    return kNoAttempt;
+  }
 }
 
 void TInstallerForm::declineBtnClick() { Close(); }
@@ -376,6 +432,7 @@ void TInstallerForm::declineBtnClick() { Close(); }
 bool TInstallerForm::FormCloseQuery() const { return !InstallerState.InstallRunning; }
 
 void TInstallerForm::FormClose() {
+  if (contentMode_ != cmSilent) FreeFlashMovie();
   if (!RunPaths.StagingFile.empty()) {
     RemoveFile(RunPaths.StagingFile, false);
     // Only an empty staging folder goes; another installer's copy keeps it.

@@ -15,6 +15,9 @@
 // Process-wide state of the install command.
 struct TInstallerState {
   bool InstallRunning = false;  // true exactly while an installation runs, pauses included
+  // The process's exit code, for those who run installers from scripts: 0 installed, 1 declined
+  // or closed without installing, 2 start-up or the installation failed.
+  int ExitCode = 1;
 };
 extern TInstallerState InstallerState;
 
@@ -34,6 +37,8 @@ class TInstallerForm {
   void SetStatus(const std::string& text);
   void StepProgress();
   void Pause();
+  void HideForSilentRun();
+  void BringBack();
 
  private:
   TInstallerForm() = default;
@@ -55,6 +60,7 @@ class TInstallerForm {
   void FormResize();
 
   void installBtnClick();
+  TStatus RunInstallationReportingFailures();
   void declineBtnClick();
   bool FormCloseQuery() const;
   void FormClose();

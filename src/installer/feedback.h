@@ -7,3 +7,9 @@
 void SetStatus(const std::string& text);
 void StepProgress();
 void Pause();
+
+// The silent installation: the window hidden and sized 0 by 0 before anything runs.
+void HideForSilentRun();
+// After Display Properties has opened: the installer window takes the focus and comes to the
+// front again.
+void BringInstallerWindowBack();

@@ -26,5 +26,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   Application.SetTitle("Install");
   auto form = TInstallerForm::Create();
   if (form->ContentMode() != cmSilent) Application.Run();
-  return 0;
+  return InstallerState.ExitCode;
 }

@@ -1,0 +1,3 @@
+#include "flash_movie.h"
+
+void FreeFlashMovie() {}

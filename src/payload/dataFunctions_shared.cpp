@@ -1,0 +1,189 @@
+#include "dataFunctions_shared.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "error_boxes.h"
+#include "payload_checks.h"
+#include "pk_stuff.h"
+
+TDataFileReader DataFileReader;
+
+namespace {
+
+const char kChunkError[] = "Screen Saver Error: Problem reading a chunk of the screen saver data file:\r\n";
+
+// Reads exactly count bytes: 0, 100 for a short read, or the system's error code.
+TStatus ReadAll(HANDLE file, void* buffer, DWORD count) {
+  DWORD got = 0;
+  if (!ReadFile(file, buffer, count, &got, nullptr)) return static_cast<TStatus>(GetLastError());
+  return got == count ? kOk : kShortRead;
+}
+
+TStatus WriteAll(HANDLE file, const void* buffer, DWORD count) {
+  DWORD written = 0;
+  if (!WriteFile(file, buffer, count, &written, nullptr)) return static_cast<TStatus>(GetLastError());
+  return written == count ? kOk : kShortWrite;
+}
+
+TStatus SeekTo(HANDLE file, int64_t offset) {
+  if (offset < 0) return ERROR_NEGATIVE_SEEK;
+  LARGE_INTEGER to;
+  to.QuadPart = offset;
+  return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) ? kOk : static_cast<TStatus>(GetLastError());
+}
+
+int64_t BytesLeft(HANDLE file) {
+  LARGE_INTEGER size{}, here{}, zero{};
+  if (!GetFileSizeEx(file, &size) || !SetFilePointerEx(file, zero, &here, FILE_CURRENT)) return 0;
+  return size.QuadPart - here.QuadPart;
+}
+
+void ReportOpenError(TStatus code) {
+  ShowErrorBox("Screen Saver Error: Problem opening screen saver data file:\r\n" + std::to_string(code));
+}
+
+TStatus ReadTable(HANDLE file) {
+  for (int32_t i = 1; i <= DataFileReader.Header.EntryCount; ++i) {
+    const TStatus status = ReadAll(file, &DataFileReader.Table[i], sizeof(TDataFileEntry));
+    if (status != kOk) return status;
+  }
+  return kOk;
+}
+
+// The chunk's stored bytes, read in one piece; sizes beyond what the file holds are a short read
+// and are never allocated.
+TStatus ReadChunkData(HANDLE file, int32_t size, std::vector<uint8_t>& data) {
+  if (size < 0 || size > BytesLeft(file)) return kShortRead;
+  try {
+    data.resize(static_cast<size_t>(size));
+  } catch (const std::bad_alloc&) {
+    return kNoMemory;
+  }
+  return size ? ReadAll(file, data.data(), static_cast<DWORD>(size)) : kOk;
+}
+
+struct EntryWrite {
+  const std::string& path;
+  bool created = false;
+};
+
+TStatus ExpandChunk(HANDLE file, const TChunkHeader& chunk, EntryWrite& out) {
+  std::vector<uint8_t> packed;
+  const TStatus read = ReadChunkData(file, chunk.PackedSize, packed);
+  if (read != kOk) return read;
+  TCompressor compressor;
+  if (!compressor.LibraryLoaded()) return kCompressorUnusable;
+  compressor.ExpandToFile(out.path, packed.data(), static_cast<int32_t>(packed.size()));
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(out.path.c_str(), GetFileExInfoStandard, &data)) return kExpandedFileMissing;
+  out.created = true;
+  const int64_t size = (int64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  return size == chunk.FileSize ? kOk : kWrongExpandedSize;
+}
+
+TStatus CopyChunk(HANDLE file, const TChunkHeader& chunk, EntryWrite& out) {
+  FileHandle target(CreateFileA(out.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!target) return static_cast<TStatus>(GetLastError());
+  out.created = true;
+  std::vector<uint8_t> data;
+  TStatus status = ReadChunkData(file, chunk.FileSize, data);
+  if (status == kOk) status = WriteAll(target.Get(), data.data(), static_cast<DWORD>(data.size()));
+  if (!CloseHandle(target.Release()) && status == kOk) status = static_cast<TStatus>(GetLastError());
+  return status;
+}
+
+TStatus WriteEntry(HANDLE file, const TChunkHeader& chunk, const std::string& folder,
+                   EntryWrite& out, TFilesJournal& journal) {
+  const DWORD attributes = GetFileAttributesA(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (CreateDirectoryA(folder.c_str(), nullptr)) journal.Record(folder);
+    else return static_cast<TStatus>(GetLastError());
+  }
+  if (chunk.FileSize < 0 || (chunk.Compressed && chunk.PackedSize < 0)) return kShortRead;
+  return chunk.Compressed ? ExpandChunk(file, chunk, out) : CopyChunk(file, chunk, out);
+}
+
+}  // namespace
+
+TStatus OpenDataFile(const std::string& path, bool report, int32_t& opened) {
+  if (DataFileReader.Open) {
+    ShowErrorBox("Screen Saver data file already in use.", TBoxKind::Information);
+    opened = 1;
+    return kOk;
+  }
+  FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  TStatus status = file ? ReadAll(file.Get(), &DataFileReader.Header, sizeof(TDataFileHeader))
+                        : static_cast<TStatus>(GetLastError());
+  if (status != kOk) {
+    if (report) ReportOpenError(status);
+    return status;
+  }
+  std::memset(DataFileReader.Table, 0, sizeof DataFileReader.Table);
+  // A count the table cannot hold is refused before anything is read into it.
+  if (!EntryCountFits(DataFileReader.Header)) {
+    ReportOpenError(kBadEntryCount);
+    return kBadEntryCount;
+  }
+  DataFileReader.File = std::move(file);
+  DataFileReader.Open = true;
+  opened = 1;
+  status = ReadTable(DataFileReader.File.Get());
+  if (status != kOk && report) ReportOpenError(status);
+  return status;
+}
+
+TStatus ExtractDataFileEntry(const std::string& folder, int32_t entry, bool kindNotWanted,
+                             uint8_t& kind, TFilesJournal& journal) {
+  kind = 0;
+  TStatus status = kOk;
+  std::string path;
+  TChunkHeader chunk{};
+  if (entry < 1 || entry > DataFileReader.Header.EntryCount) {
+    status = kEntryBeyondTable;
+  } else if (!DataFileReader.Open) {
+    status = kNoDataFileOpen;
+  } else {
+    const TDataFileEntry& record = DataFileReader.Table[entry];
+    HANDLE file = DataFileReader.File.Get();
+    status = SeekTo(file, record.ChunkOffset);
+    if (status == kOk) status = ReadAll(file, &chunk, sizeof chunk);
+    const std::string name = LastPathComponent(EntryNameOf(record));
+    if (status != kOk) {
+      ShowErrorBox(kChunkError + SystemErrorText(status));
+    } else if (!IsPlainFileName(name)) {
+      // "." or ".." would name a folder, not a file in it.
+      status = kBadMemberName;
+      ShowFileError(status, EntryNameOf(record));
+    } else {
+      path = folder + name;
+    }
+  }
+  if (status == kOk && chunk.FileSize != 0) {
+    EntryWrite out{path};
+    status = WriteEntry(DataFileReader.File.Get(), chunk, folder, out, journal);
+    if (status != kOk) {
+      if (status > 0) ShowErrorBox(kChunkError + SystemErrorText(status));
+      if (out.created) DeleteFileA(path.c_str());
+    }
+  }
+  journal.Record(path);
+  if (!kindNotWanted && status == kOk) kind = chunk.ChunkKind;
+  return status;
+}
+
+TStatus CloseDataFile() {
+  if (!DataFileReader.Open) return kOk;
+  HANDLE file = DataFileReader.File.Release();
+  if (!CloseHandle(file)) {
+    const auto code = static_cast<TStatus>(GetLastError());
+    DataFileReader.File.Reset(file);
+    ShowErrorBox("Quillview I/0 Error: Problem closing file:\r\n" + SystemErrorText(code));
+    return code;
+  }
+  DataFileReader.Open = false;
+  return kOk;
+}

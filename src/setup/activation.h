@@ -1,0 +1,21 @@
+// Making the new screen saver the current one, and its uninstall entry.
+#pragma once
+#include <string>
+
+#include "status_codes.h"
+
+// "Software\Microsoft\Windows\CurrentVersion\Uninstall\" + the saver's name.
+std::string UninstallKeyPath();
+
+// Names the program in section "boot" of system.ini (its 8.3 name, its long name when that is
+// already 8.3, its full path when the file is missing) and switches screen saving on: 0, or -25
+// when the system refuses.
+TStatus ActivateSaver();
+
+// The uninstall entry under HKEY_LOCAL_MACHINE; none for an empty name, which would name the
+// Uninstall key itself. Refused writes throw EGeneralFailure.
+TStatus WriteUninstallEntry();
+void RemoveUninstallEntry();
+
+// After a failed installation: the program file and the uninstall entry go.
+void UndoInstallation();

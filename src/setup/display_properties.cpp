@@ -1,0 +1,49 @@
+#include "display_properties.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "feedback.h"
+#include "member_extraction.h"
+#include "run_paths.h"
+
+namespace {
+
+constexpr char kDisplayProperties[] = "Display Properties";
+
+// rundll32 by its full path in the System folder: a bare name is looked for first in the folder
+// the installer was started from.
+std::string ControlPanelCommand() {
+  char system[MAX_PATH];
+  const UINT length = GetSystemDirectoryA(system, MAX_PATH);
+  std::string folder(system, length < MAX_PATH ? length : 0);
+  if (folder.empty() || folder.back() != '\\') folder += '\\';
+  return "\"" + folder + "rundll32.exe\" shell32.dll,Control_RunDLL desk.cpl,,1";
+}
+
+}  // namespace
+
+void CloseDisplayProperties() {
+  HWND window = FindWindowA(nullptr, kDisplayProperties);
+  if (window) SendDlgItemMessageA(window, IDCANCEL, BM_CLICK, 0, 0);
+}
+
+void LaunchDisplayProperties() {
+  if (!PayloadHeader.OpenDisplayProperties) return;
+  SetStatus("Opening Display Properties control panel...");
+  WinExec(ControlPanelCommand().c_str(), SW_SHOWNORMAL);
+  for (int i = 0; i < FindWindowPollLimit && !FindWindowA(nullptr, kDisplayProperties); ++i) {
+  }
+  if (PayloadHeader.ContentMode != cmSilent) {
+    BringInstallerWindowBack();
+    StepProgress();
+  }
+}
+
+void OpenDocument() {
+  if (!PayloadHeader.ShowDocument) return;
+  const std::string path = RunPaths.SaverDir + MemberFileName(PayloadHeader.Members[msDocument]);
+  ShellExecuteA(nullptr, nullptr, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}

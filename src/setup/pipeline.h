@@ -1,0 +1,10 @@
+// The installation: one fixed order of steps with one running result, tidying its working files
+// in every case.
+#pragma once
+#include "status_codes.h"
+
+// 0, or the code of the first step that failed (which showed its own message).
+TStatus RunInstallation();
+
+// The installation with the window hidden and sized 0 by 0, never shown.
+TStatus RunSilentInstallation();

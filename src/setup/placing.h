@@ -1,0 +1,16 @@
+// The installation's steps that turn the extracted data file into the screen saver's files.
+#pragma once
+#include "dataStructures_shared.h"
+#include "status_codes.h"
+
+// The installation's own copy of the data file's header.
+extern TDataFileHeader InstallDataHeader;
+
+// Reads the 1224-byte header of the data file at DataFilePath; a failure (100 for a short
+// file) is shown with the file error box.
+TStatus ReadDataFileHeader();
+
+// Writes every entry of the data file into SaverDir: from its chunk, or, for a copied entry, as
+// a copy of the content movie (entry 1) or of the first entry's file. Closes the data file in
+// every case, marks the first entry's file for archiving, and makes one progress step.
+TStatus ExpandDataFile();
