@@ -1,0 +1,236 @@
+// Whole installations, clicked through as a user does, and silent ones.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+
+#include "control_ids.h"
+#include "data_file_writer.h"
+#include "installer_run.h"
+#include "test_paths.h"
+#include "win32_fixtures.h"
+
+namespace {
+
+const std::string kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Aquarium";
+
+std::string RegistryValue(const std::string& key, const char* name) {
+  char value[1024];
+  DWORD size = sizeof value;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+    return "<none>";
+  return value;
+}
+
+std::string SystemIniSaver() {
+  char value[MAX_PATH];
+  GetPrivateProfileStringA("boot", "SCRNSAVE.EXE", "<none>", value, sizeof value, "system.ini");
+  return value;
+}
+
+std::string ShortName(const std::string& path) {
+  char shortPath[MAX_PATH];
+  const DWORD n = GetShortPathNameA(path.c_str(), shortPath, MAX_PATH);
+  const std::string full(shortPath, n);
+  return full.substr(full.rfind('\\') + 1);
+}
+
+std::string ReadLog(const std::string& path) {
+  const auto bytes = ReadAll(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// The reference shape: a licence, Display Properties opened, slot 5 empty with leftovers, the
+// program and both libraries imploded, a data file whose one entry copies the content movie.
+struct ReferencePayload {
+  TPayloadOptions options;
+  TMemberInputs members;
+
+  explicit ReferencePayload(uint8_t contentMode) {
+    options.ContentMode = contentMode;
+    options.HasLicense = 1;
+    options.OpenDisplayProperties = 1;
+    options.SaverName = "Aquarium";
+    members = PictureMembers(true);
+    members[msContent] = Member("installer.scf", TextBytes(5000), 5);
+    TDataEntryInput entry;
+    entry.Name = "screensaver.swf";
+    members[msDataFile] = Member("Aquarium.ssd", BuildDataFile({}, 3, {entry}), 4);
+  }
+
+  std::vector<uint8_t> Image() const {
+    auto image = BuildInstallerImage(BuiltInstallExe(), options, members);
+    // Slot 5 empty, with leftovers in its other fields, as authoring tools leave it.
+    auto* header = reinterpret_cast<TPayloadHeader*>(image.data() + kPayloadOffset);
+    header->Members[msDocument].Compressed = 1;
+    header->Members[msDocument].StartOffset = header->Members[msSaverEngine].StartOffset;
+    header->Members[msDocument].EndOffset = header->Members[msSaverEngine].StartOffset;
+    return image;
+  }
+};
+
+class Installation : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    CopyFileA(driver::HostPath(DESK_CPL).c_str(), (std::string(system) + "\\desk.cpl").c_str(), FALSE);
+  }
+
+  void SetUp() override {
+    log = TempFolder() + "standin.log";
+    SetEnvironmentVariableA("STANDIN_LOG", log.c_str());
+    DeleteFileA((WindowsFolder() + "Aquarium.scr").c_str());
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey.c_str());
+  }
+
+  void TearDown() override {
+    // Display Properties stays open after the installer ends; close it for the next test.
+    HWND display = driver::WaitForWindow("Display Properties", 0, 3000);
+    if (display) SendDlgItemMessageA(display, IDCANCEL, BM_CLICK, 0, 0);
+  }
+
+  const std::string saverDir = WindowsFolder() + "Aquarium dir\\";
+  std::string log;
+};
+
+// Reads the status line while the installer runs, in the order the texts appear.
+std::vector<std::string> WatchStatus(InstallerRun& run, HWND window, int& fullBarSightings) {
+  std::vector<std::string> seen;
+  HWND status = driver::ChildById(window, kLabCopyingId);
+  HWND bar = driver::ChildById(window, kProgressId);
+  while (WaitForSingleObject(run.process.handle, 20) == WAIT_TIMEOUT) {
+    if (!IsWindow(status)) continue;
+    const std::string text = IsWindowVisible(status) ? driver::Text(status) : "";
+    if (!text.empty() && (seen.empty() || seen.back() != text)) seen.push_back(text);
+    if (driver::ProgressPosition(bar) == 10) ++fullBarSightings;
+  }
+  return seen;
+}
+
+TEST_F(Installation, AcceptAndInstallPlacesEverythingAndEndsQuietly) {
+  ReferencePayload payload(0);
+  InstallerRun run(payload.Image());
+  HWND window = run.WaitForWindow("Install Aquarium");
+  ASSERT_NE(window, nullptr);
+  driver::Click(driver::ChildById(window, kInstallId));
+  int fullBar = 0;
+  const auto texts = WatchStatus(run, window, fullBar);
+  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_EQ(texts, (std::vector<std::string>{
+                       "Preparing for installation...", "Writing screen saver files...",
+                       "Expanding files...", "Opening Display Properties control panel...",
+                       "Screen Saver Installation and Setup Complete."}));
+  EXPECT_GT(fullBar, 50);  // about two seconds of full bar at 20 ms a look
+
+  EXPECT_EQ(ReadAll(WindowsFolder() + "Aquarium.scr"), TextBytes(30000));
+  EXPECT_EQ(ReadAll(WindowsFolder() + "impborl.dll"), BuiltCodec());
+  for (const char* name : {"installer.scf", "agreement.txt", "bubbles.scf", "saver1.dll", "saver2.dll"})
+    EXPECT_TRUE(FileExists(saverDir + name)) << name;
+  EXPECT_EQ(ReadAll(saverDir + "screensaver.swf"), ReadAll(saverDir + "installer.scf"));
+  EXPECT_FALSE(FileExists(saverDir + "saver.ini"));
+  EXPECT_FALSE(FileExists(saverDir + "Aquarium.ssd"));
+  EXPECT_FALSE(FileExists(WindowsFolder() + "TEMP\\QVF temp\\temp1.dat"));
+  EXPECT_EQ(SystemIniSaver(), ShortName(WindowsFolder() + "Aquarium.scr"));
+  EXPECT_EQ(RegistryValue(kUninstallKey, "DisplayName"), "Aquarium Screen Saver");
+  EXPECT_EQ(RegistryValue(kUninstallKey, "UninstallString"), "\"" + WindowsFolder() + "Aquarium.scr\" /u");
+  EXPECT_NE(ReadLog(log).find("desk.cpl open page=1"), std::string::npos) << ReadLog(log);
+}
+
+TEST_F(Installation, SilentPayloadNeverShowsAWindowAndEndsWithZero) {
+  ReferencePayload payload(cmSilent);
+  InstallerRun run(payload.Image());
+  bool anyWindow = false;
+  while (WaitForSingleObject(run.process.handle, 10) == WAIT_TIMEOUT)
+    for (HWND w : driver::WindowsOf(run.process.id)) anyWindow |= driver::Text(w) != "";
+  EXPECT_FALSE(anyWindow);
+  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_TRUE(FileExists(WindowsFolder() + "Aquarium.scr"));
+  EXPECT_EQ(ReadAll(saverDir + "screensaver.swf"), ReadAll(saverDir + "installer.scf"));
+  EXPECT_EQ(RegistryValue(kUninstallKey, "DisplayName"), "Aquarium Screen Saver");
+}
+
+TEST_F(Installation, FailingSilentInstallationShowsTheStepsBoxAndTheSummaryAndEndsWithTwo) {
+  ReferencePayload payload(cmSilent);
+  payload.members[msSaverLib1]->FileSize += 1;  // expands one byte short of its record
+  InstallerRun run(payload.Image());
+  const auto texts = run.AnswerBoxesUntilExit();
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0], "Installation Error: Problem using " + saverDir + "saver1.dll. \r\n\r\n");
+  EXPECT_EQ(texts[1], "Installer file is corrupted. Error -13. ");
+  EXPECT_EQ(run.WaitForExit(), 2);
+  EXPECT_FALSE(FileExists(WindowsFolder() + "Aquarium.scr"));  // taken back
+}
+
+TEST_F(Installation, BusyProgramFileFailsWithItsTextAndTakesTheOldEntryBack) {
+  // An earlier installation of the same name left its entry.
+  HKEY key;
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+  RegSetValueExA(key, "DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>("old"), 4);
+  RegCloseKey(key);
+  WriteAll(WindowsFolder() + "Aquarium.scr", {1});
+  BusyFile busy(WindowsFolder() + "Aquarium.scr");
+
+  ReferencePayload payload(0);
+  InstallerRun run(payload.Image());
+  HWND window = run.WaitForWindow("Install Aquarium");
+  ASSERT_NE(window, nullptr);
+  driver::Click(driver::ChildById(window, kInstallId));
+  EXPECT_EQ(run.AnswerBox(), "Setup Error: Screen Saver file is busy.\r\n\r\n"
+                             "Please close the screen saver control panel and try again.");
+  HWND status = driver::ChildById(window, kLabCopyingId);
+  const DWORD start = GetTickCount();
+  while (IsWindowEnabled(driver::ChildById(window, kInstallId)) && GetTickCount() - start < 20000) Sleep(50);
+  EXPECT_EQ(driver::Text(status), "Install failed. Please try again with new copy of the installer. Error: -38");
+  EXPECT_EQ(driver::ProgressPosition(driver::ChildById(window, kProgressId)), 0);
+  EXPECT_FALSE(IsWindowEnabled(driver::ChildById(window, kInstallId)));
+  EXPECT_FALSE(IsWindowEnabled(driver::ChildById(window, kDeclineId)));
+  EXPECT_EQ(RegistryValue(kUninstallKey, "DisplayName"), "<none>");
+  driver::PressCloseBox(window);
+  EXPECT_EQ(run.WaitForExit(), 2);
+}
+
+TEST_F(Installation, OneInstallationForTwoClicksAndNoClosingMeanwhile) {
+  ReferencePayload payload(0);
+  payload.options.OpenDisplayProperties = 0;
+  InstallerRun run(payload.Image());
+  HWND window = run.WaitForWindow("Install Aquarium");
+  ASSERT_NE(window, nullptr);
+  HWND install = driver::ChildById(window, kInstallId);
+  driver::Click(install);
+  driver::Click(install);
+  Sleep(1500);
+  driver::PressCloseBox(window);
+  Sleep(500);
+  EXPECT_TRUE(IsWindow(window));  // refused while the installation runs
+  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_EQ(ReadLog(log).find("desk.cpl"), std::string::npos);  // not asked for
+}
+
+TEST_F(Installation, DeclineRemovesTheStagingCopyAndInstallsNothing) {
+  ReferencePayload payload(0);
+  InstallerRun run(payload.Image());
+  HWND window = run.WaitForWindow("Install Aquarium");
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(FileExists(WindowsFolder() + "TEMP\\QVF temp\\temp1.dat"));
+  driver::Click(driver::ChildById(window, kDeclineId));
+  EXPECT_EQ(run.WaitForExit(), 1);
+  EXPECT_FALSE(FileExists(WindowsFolder() + "TEMP\\QVF temp\\temp1.dat"));
+  EXPECT_FALSE(FileExists(WindowsFolder() + "Aquarium.scr"));
+  EXPECT_EQ(RegistryValue(kUninstallKey, "DisplayName"), "<none>");
+}
+
+TEST_F(Installation, AnOpenDisplayPropertiesIsClosedFirst) {
+  char system[MAX_PATH];
+  GetSystemDirectoryA(system, MAX_PATH);
+  driver::Process panel = driver::Start(std::string(system) + "\\rundll32.exe shell32.dll,Control_RunDLL desk.cpl,,1");
+  ASSERT_NE(driver::WaitForWindow("Display Properties"), nullptr);
+  ReferencePayload payload(cmSilent);
+  payload.options.OpenDisplayProperties = 0;
+  InstallerRun run(payload.Image());
+  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_EQ(driver::WaitForExit(panel, 5000), 0);
+  EXPECT_NE(ReadLog(log).find("desk.cpl cancel"), std::string::npos);
+}
+
+}  // namespace
