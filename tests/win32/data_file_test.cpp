@@ -1,0 +1,183 @@
+// The data file's expansion and the activation, against real files in folders of the test's own
+// and the prefix's real system.ini and registry.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "activation.h"
+#include "data_file_writer.h"
+#include "dataFunctions_shared.h"
+#include "member_extraction.h"
+#include "placing.h"
+#include "run_paths.h"
+#include "test_paths.h"
+#include "win32_fixtures.h"
+
+namespace {
+
+class DataFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string folder = TempFolder();
+    RunPaths.WindowsDir = folder;
+    RunPaths.SaverDir = folder + "Aquarium dir\\";
+    CreateDirectoryA(RunPaths.SaverDir.c_str(), nullptr);
+    RunPaths.DataFilePath = RunPaths.SaverDir + "Aquarium.ssd";
+    RunPaths.SaverIniPath = RunPaths.SaverDir + "saver.ini";
+    FilesJournal.Open(RunPaths.SaverIniPath);
+    FilesJournal.JournalIndex = 0;
+    CloseDataFile();
+  }
+
+  TStatus Expand(const std::vector<uint8_t>& dataFile) {
+    WriteAll(RunPaths.DataFilePath, dataFile);
+    const TStatus header = ReadDataFileHeader();
+    return header != kOk ? header : ExpandDataFile();
+  }
+
+  static TDataEntryInput Entry(const std::string& name, const std::vector<uint8_t>& content) {
+    TDataEntryInput entry;
+    entry.Name = name;
+    entry.Stored = content;
+    entry.FileSize = static_cast<int32_t>(content.size());
+    return entry;
+  }
+
+  CapturedBoxes boxes;
+};
+
+TEST_F(DataFile, ShorterThanItsHeaderIs100AfterItsDialog) {
+  EXPECT_EQ(Expand(std::vector<uint8_t>(1000, 0)), 100);
+  ASSERT_EQ(boxes.texts.size(), 1u);
+  EXPECT_EQ(boxes.texts[0].rfind("Installation Error: Problem using " + RunPaths.DataFilePath + ". \r\n\r\n", 0), 0u);
+}
+
+TEST_F(DataFile, AChunkThatEndsEarlyIs100AndLeavesNoPartialFile) {
+  auto file = BuildDataFile({}, 0, {Entry("notes.txt", TextBytes(3000))});
+  file.resize(file.size() - 100);
+  EXPECT_EQ(Expand(file), 100);
+  ASSERT_EQ(boxes.texts.size(), 1u);
+  EXPECT_EQ(boxes.texts[0].rfind("Screen Saver Error: Problem reading a chunk of the screen saver data file:\r\n", 0), 0u);
+  EXPECT_FALSE(FileExists(RunPaths.SaverDir + "notes.txt"));
+  EXPECT_FALSE(DataFileReader.Open);  // closed, so the pipeline can remove it
+}
+
+TEST_F(DataFile, EntriesLoseTheirFolderPartsAndImplodedOnesExpand) {
+  CodecInWindowsFolder codec;
+  auto packed = Entry("..\\..\\fish.txt", TextBytes(4000));
+  packed.Stored = Member("x", TextBytes(4000), 5, true).Stored;
+  packed.Compressed = true;
+  ASSERT_EQ(Expand(BuildDataFile({}, 0, {Entry("sub\\notes.txt", TextBytes(300)), packed})), 0);
+  EXPECT_EQ(ReadAll(RunPaths.SaverDir + "notes.txt"), TextBytes(300));
+  EXPECT_EQ(ReadAll(RunPaths.SaverDir + "fish.txt"), TextBytes(4000));
+  EXPECT_FALSE(FileExists(RunPaths.WindowsDir + "fish.txt"));
+}
+
+TEST_F(DataFile, NoEntriesSucceedsAndClosesTheFile) {
+  // The archive mark then goes to the saver's folder itself; Wine keeps no such mark on folders,
+  // so only the outcome is checked here.
+  EXPECT_EQ(Expand(BuildDataFile({}, 0, {})), 0);
+  EXPECT_FALSE(DataFileReader.Open);
+  EXPECT_TRUE(boxes.texts.empty());
+}
+
+TEST_F(DataFile, CopyingTheMovieWithoutTheMovieIsMinus532) {
+  EXPECT_EQ(Expand(BuildDataFile({}, 3, {Entry("screensaver.swf", {})})), -532);
+  WriteAll(RunPaths.SaverDir + "installer.scf", TextBytes(64));
+  TDataEntryInput copy = Entry("second.swf", {});
+  copy.EntryKind = kCopiedEntry;
+  EXPECT_EQ(Expand(BuildDataFile({}, 3, {Entry("screensaver.swf", {}), copy})), 0);
+  EXPECT_EQ(ReadAll(RunPaths.SaverDir + "second.swf"), TextBytes(64));
+}
+
+TEST_F(DataFile, ATableThatCannotFitIsRefusedBeforeAnythingIsWritten) {
+  for (int32_t count : {-1, 109, 100000}) {
+    auto file = BuildDataFile({}, 0, {Entry("notes.txt", TextBytes(10))});
+    std::memcpy(file.data() + offsetof(TDataFileHeader, EntryCount), &count, 4);
+    boxes.texts.clear();
+    EXPECT_EQ(Expand(file), -535) << count;
+    ASSERT_EQ(boxes.texts.size(), 1u);
+    EXPECT_EQ(boxes.texts[0], "Screen Saver Error: Problem opening screen saver data file:\r\n-535");
+    EXPECT_FALSE(FileExists(RunPaths.SaverDir + "notes.txt"));
+  }
+}
+
+TEST_F(DataFile, ReaderCodesForEntriesItCannotReach) {
+  int32_t opened = 0;
+  uint8_t kind = 9;
+  WriteAll(RunPaths.DataFilePath, BuildDataFile({}, 0, {Entry("a.txt", {'a'})}));
+  ASSERT_EQ(OpenDataFile(RunPaths.DataFilePath, true, opened), 0);
+  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(OpenDataFile(RunPaths.DataFilePath, true, opened), 0);
+  EXPECT_EQ(boxes.texts, std::vector<std::string>{"Screen Saver data file already in use."});
+  EXPECT_EQ(boxes.kinds[0], TBoxKind::Information);
+  EXPECT_EQ(ExtractDataFileEntry(RunPaths.SaverDir, 2, false, kind, FilesJournal), -12);
+  EXPECT_EQ(kind, 0);
+  EXPECT_EQ(CloseDataFile(), 0);
+  EXPECT_EQ(CloseDataFile(), 0);
+  EXPECT_EQ(ExtractDataFileEntry(RunPaths.SaverDir, 1, false, kind, FilesJournal), -15);
+}
+
+class Activation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RunPaths.WindowsDir = WindowsFolder();
+    RunPaths.SaverName = "Aquarium Test";
+  }
+  std::string SystemIni() {
+    char value[MAX_PATH];
+    GetPrivateProfileStringA("boot", "SCRNSAVE.EXE", "", value, sizeof value, "system.ini");
+    return value;
+  }
+};
+
+TEST_F(Activation, SystemIniGetsTheShortNameTheLongOrTheFullPath) {
+  const std::string longName = "Aquarium Long Name.scr";
+  WriteAll(WindowsFolder() + longName, {1});
+  SetMemberFileName(PayloadHeader.Members[msSaverEngine], longName);
+  ASSERT_EQ(ActivateSaver(), 0);
+  char shortPath[MAX_PATH];
+  GetShortPathNameA((WindowsFolder() + longName).c_str(), shortPath, MAX_PATH);
+  const std::string expected = std::string(shortPath).substr(std::string(shortPath).rfind('\\') + 1);
+  EXPECT_EQ(SystemIni(), expected);
+  EXPECT_NE(SystemIni(), longName);
+  DeleteFileA((WindowsFolder() + longName).c_str());
+
+  WriteAll(WindowsFolder() + "AQUA.SCR", {1});
+  SetMemberFileName(PayloadHeader.Members[msSaverEngine], "AQUA.SCR");
+  ASSERT_EQ(ActivateSaver(), 0);
+  EXPECT_EQ(SystemIni(), "AQUA.SCR");
+  DeleteFileA((WindowsFolder() + "AQUA.SCR").c_str());
+
+  SetMemberFileName(PayloadHeader.Members[msSaverEngine], "Missing Saver.scr");
+  ASSERT_EQ(ActivateSaver(), 0);
+  EXPECT_EQ(SystemIni(), WindowsFolder() + "Missing Saver.scr");
+}
+
+TEST_F(Activation, AnEmptyNameWritesAndRemovesNoUninstallEntry) {
+  const char* base = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+  RunPaths.SaverName = "";
+  EXPECT_EQ(WriteUninstallEntry(), 0);
+  RemoveUninstallEntry();
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, base, 0, KEY_READ, &key), ERROR_SUCCESS);
+  DWORD values = 99;
+  RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr, nullptr);
+  RegCloseKey(key);
+  EXPECT_EQ(values, 0u);  // no DisplayName or UninstallString on the Uninstall key itself
+}
+
+TEST_F(Activation, ASecondInstallationOverwritesItsEntry) {
+  ASSERT_EQ(WriteUninstallEntry(), 0);
+  RunPaths.WindowsDir = "D:\\Other\\";
+  ASSERT_EQ(WriteUninstallEntry(), 0);
+  char value[MAX_PATH];
+  DWORD size = sizeof value;
+  RegGetValueA(HKEY_LOCAL_MACHINE, UninstallKeyPath().c_str(), "UninstallString", RRF_RT_REG_SZ, nullptr, value, &size);
+  EXPECT_EQ(std::string(value), "\"D:\\Other\\Aquarium Test.scr\" /u");
+  RemoveUninstallEntry();
+  HKEY key;
+  EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallKeyPath().c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+}
+
+}  // namespace
