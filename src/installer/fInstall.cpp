@@ -192,7 +192,7 @@ void TInstallerForm::RunStartUp() {
     showDocument_ = PayloadHeader.ShowDocument;
     if (showDocument_) status = ExtractDocument();
   }
-  // The Flash Player check comes here.
+  if (status == kOk) status = CheckFlashPlayer();
   if (status == kOk) {
     if (contentMode_ == cmSilent) {
       silentRun = true;
@@ -222,6 +222,18 @@ void TInstallerForm::RunStartUp() {
     Close();
     Application.Terminate();
   }
+}
+
+// A player at least as recent as MinFlashVersion, starting the payload's runtime installer when
+// it is older; every failure of the step is -402.
+TStatus TInstallerForm::CheckFlashPlayer() {
+  TStatus status = kOk;
+  if (InstalledFlashVersion() < MinFlashVersion) {
+    status = ExtractFlashInstaller();
+    if (status == kOk) status = RunFlashInstaller();
+  }
+  const bool usable = status == kOk && FlashPlayerAvailable();
+  return usable ? kOk : kNoFlashPlayer;
 }
 
 TStatus TInstallerForm::ConfigureLicense() {
@@ -257,8 +269,7 @@ TStatus TInstallerForm::ShowContent() {
       return kOk;
     case cmFlashMovie:
     case cmFlashMovieToo:
-      // The Flash movie comes here.
-      return kOk;
+      return CreateFlashMovie(FlashMovie, contentPanel_, path);
     default:
       return kOk;
   }

@@ -49,6 +49,7 @@ class TInstallerForm {
   void FormCreate();
   void CreateControls();
   void RunStartUp();
+  TStatus CheckFlashPlayer();
   TStatus ConfigureLicense();
   TStatus ShowContent();
   void LoadLicenseText(const std::string& path);

@@ -1,6 +1,7 @@
 // The program entry: the application titled "Install", the installer window (whose creation runs
 // the start-up), and, unless the payload asked for a silent installation, the message loop.
 #include <windows.h>
+#include <ole2.h>
 
 #include "application.h"
 #include "fInstall.h"
@@ -22,9 +23,13 @@ void HardenDllSearchPath() {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   HardenDllSearchPath();
+  // In-place activation of the movie control needs OLE on this thread.
+  OleInitialize(nullptr);
   Application.Initialize(instance);
   Application.SetTitle("Install");
   auto form = TInstallerForm::Create();
   if (form->ContentMode() != cmSilent) Application.Run();
+  form.reset();
+  OleUninitialize();
   return InstallerState.ExitCode;
 }
