@@ -1,0 +1,5 @@
+#pragma once
+#include <windows.h>
+
+HRESULT RegisterFlashStandIn();
+HRESULT UnregisterFlashStandIn();
