@@ -38,6 +38,7 @@ class Flash : public ::testing::Test {
     SetEnvironmentVariableA("STANDIN_FLASH_VERSION", nullptr);
     SetEnvironmentVariableA("STANDIN_FLASH_FAIL_VERSION", nullptr);
     SetEnvironmentVariableA("STANDIN_FLASHAX_NOOP", nullptr);
+    SetEnvironmentVariableA("STANDIN_FLASH_FAIL_CREATE", nullptr);
     DeleteFileA((WindowsFolder() + "flashax.exe").c_str());
     options.ContentMode = cmFlashMovieToo;
     options.HasLicense = 1;
@@ -46,7 +47,10 @@ class Flash : public ::testing::Test {
     members[msContent] = Member("installer.scf", TextBytes(2000), 5);
     members[msFlashInstaller] = Member("flashax.exe", ReadAll(driver::HostPath(FLASHAX_EXE)), 3);
   }
-  void TearDown() override { RegisterFlashStandIn(); }
+  void TearDown() override {
+    SetEnvironmentVariableA("STANDIN_FLASH_FAIL_CREATE", nullptr);
+    RegisterFlashStandIn();
+  }
 
   // Runs the installer until its window shows (then closes it) or it ends by itself.
   std::vector<std::string> RunToWindowAndClose(HWND* windowOut = nullptr) {
@@ -136,7 +140,8 @@ TEST_F(Flash, AFailingVersionQuestionCountsAsTooOld) {
 }
 
 TEST_F(Flash, NoPlayerAndAnInstallerThatRegistersNothingEndsWithMinus402) {
-  ASSERT_EQ(UnregisterFlashStandIn(), S_OK);
+  // A player that cannot be created, whatever the runtime installer does.
+  SetEnvironmentVariableA("STANDIN_FLASH_FAIL_CREATE", "all");
   SetEnvironmentVariableA("STANDIN_FLASHAX_NOOP", "1");
   InstallerRun run(options, members);
   const auto texts = run.AnswerBoxesUntilExit(120000);

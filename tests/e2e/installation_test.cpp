@@ -35,6 +35,18 @@ std::string ShortName(const std::string& path) {
   return full.substr(full.rfind('\\') + 1);
 }
 
+// The staging copies present now: a run must leave them as it found them.
+std::set<std::string> StagingCopies() {
+  std::set<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((WindowsFolder() + "TEMP\\QVF temp\\temp*.dat").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do names.insert(found.cFileName);
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
+}
+
 std::string ReadLog(const std::string& path) {
   const auto bytes = ReadAll(path);
   return std::string(bytes.begin(), bytes.end());
@@ -109,7 +121,8 @@ std::vector<std::string> WatchStatus(InstallerRun& run, HWND window, int& fullBa
 }
 
 TEST_F(Installation, AcceptAndInstallPlacesEverythingAndEndsQuietly) {
-  ReferencePayload payload(0);
+  ReferencePayload payload(cmFlashMovieToo);
+  const auto stagingBefore = StagingCopies();
   InstallerRun run(payload.Image());
   HWND window = run.WaitForWindow("Install Aquarium");
   ASSERT_NE(window, nullptr);
@@ -130,7 +143,7 @@ TEST_F(Installation, AcceptAndInstallPlacesEverythingAndEndsQuietly) {
   EXPECT_EQ(ReadAll(saverDir + "screensaver.swf"), ReadAll(saverDir + "installer.scf"));
   EXPECT_FALSE(FileExists(saverDir + "saver.ini"));
   EXPECT_FALSE(FileExists(saverDir + "Aquarium.ssd"));
-  EXPECT_FALSE(FileExists(WindowsFolder() + "TEMP\\QVF temp\\temp1.dat"));
+  EXPECT_EQ(StagingCopies(), stagingBefore);
   EXPECT_EQ(SystemIniSaver(), ShortName(WindowsFolder() + "Aquarium.scr"));
   EXPECT_EQ(RegistryValue(kUninstallKey, "DisplayName"), "Aquarium Screen Saver");
   EXPECT_EQ(RegistryValue(kUninstallKey, "UninstallString"), "\"" + WindowsFolder() + "Aquarium.scr\" /u");
@@ -171,7 +184,7 @@ TEST_F(Installation, BusyProgramFileFailsWithItsTextAndTakesTheOldEntryBack) {
   WriteAll(WindowsFolder() + "Aquarium.scr", {1});
   BusyFile busy(WindowsFolder() + "Aquarium.scr");
 
-  ReferencePayload payload(0);
+  ReferencePayload payload(cmFlashMovieToo);
   InstallerRun run(payload.Image());
   HWND window = run.WaitForWindow("Install Aquarium");
   ASSERT_NE(window, nullptr);
@@ -191,7 +204,7 @@ TEST_F(Installation, BusyProgramFileFailsWithItsTextAndTakesTheOldEntryBack) {
 }
 
 TEST_F(Installation, OneInstallationForTwoClicksAndNoClosingMeanwhile) {
-  ReferencePayload payload(0);
+  ReferencePayload payload(cmFlashMovieToo);
   payload.options.OpenDisplayProperties = 0;
   InstallerRun run(payload.Image());
   HWND window = run.WaitForWindow("Install Aquarium");
@@ -208,14 +221,15 @@ TEST_F(Installation, OneInstallationForTwoClicksAndNoClosingMeanwhile) {
 }
 
 TEST_F(Installation, DeclineRemovesTheStagingCopyAndInstallsNothing) {
-  ReferencePayload payload(0);
+  ReferencePayload payload(cmFlashMovieToo);
+  const auto stagingBefore = StagingCopies();
   InstallerRun run(payload.Image());
   HWND window = run.WaitForWindow("Install Aquarium");
   ASSERT_NE(window, nullptr);
-  EXPECT_TRUE(FileExists(WindowsFolder() + "TEMP\\QVF temp\\temp1.dat"));
+  EXPECT_EQ(StagingCopies().size(), stagingBefore.size() + 1);
   driver::Click(driver::ChildById(window, kDeclineId));
   EXPECT_EQ(run.WaitForExit(), 1);
-  EXPECT_FALSE(FileExists(WindowsFolder() + "TEMP\\QVF temp\\temp1.dat"));
+  EXPECT_EQ(StagingCopies(), stagingBefore);
   EXPECT_FALSE(FileExists(WindowsFolder() + "Aquarium.scr"));
   EXPECT_EQ(RegistryValue(kUninstallKey, "DisplayName"), "<none>");
 }

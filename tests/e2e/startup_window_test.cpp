@@ -80,7 +80,7 @@ TEST(StartUpWindow, PictureWithLicenceShowsEverythingAsDesigned) {
   EXPECT_EQ(Height(driver::WindowRect(memo)), panel.top - 152 - 6);
 
   driver::PressCloseBox(window);
-  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_EQ(run.WaitForExit(), 1);  // closed without installing
 }
 
 TEST(StartUpWindow, WithoutLicenceTheWindowIsFixedAndShorter) {
@@ -94,7 +94,7 @@ TEST(StartUpWindow, WithoutLicenceTheWindowIsFixedAndShorter) {
   EXPECT_FALSE(Visible(Control(window, kDeclineId)));
   EXPECT_FALSE(Visible(Control(window, kLicenseId)));
   driver::PressCloseBox(window);
-  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_EQ(run.WaitForExit(), 1);  // closed without installing
 }
 
 TEST(StartUpWindow, ContentModesWithoutContentShowNothingAndReportNothing) {
@@ -105,7 +105,7 @@ TEST(StartUpWindow, ContentModesWithoutContentShowNothingAndReportNothing) {
     EXPECT_FALSE(Visible(Control(window, kImageId)));
     EXPECT_EQ(driver::WindowsOf(run.process.id).size(), 1u);
     driver::PressCloseBox(window);
-    EXPECT_EQ(run.WaitForExit(), 0);
+    EXPECT_EQ(run.WaitForExit(), 1);
   }
 }
 
@@ -128,7 +128,7 @@ TEST(StartUpFailure, ShortFileReportsMinus31ThenTheSummaryAndEnds) {
   ASSERT_EQ(texts.size(), 2u);
   EXPECT_EQ(texts[0].rfind("Installation Error: Problem using " + WindowsFolder() + "TEMP\\QVF temp\\temp", 0), 0u) << texts[0];
   EXPECT_EQ(texts[1], "Installer file is corrupted. Error -31. ");
-  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_EQ(run.WaitForExit(), 2);
 }
 
 TEST(StartUpFailure, LicenceFlagWithoutLicenceIsMinus531) {
