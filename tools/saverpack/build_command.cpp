@@ -79,11 +79,11 @@ void RunAll(std::vector<std::function<void()>>& jobs, bool quiet) {
 std::vector<uint8_t> BuildData(const Project& project, std::vector<Packed>& packedEntries) {
   std::vector<TDataEntryInput> inputs;
   for (size_t i = 0; i < project.data.entries.size(); ++i) {
-    const DataEntrySpec& spec = project.data.entries[i];
+    const DataEntrySpec& plan = project.data.entries[i];
     TDataEntryInput input;
-    input.Name = spec.name;
-    input.EntryKind = spec.kind;
-    input.ChunkKind = spec.chunkKind;
+    input.Name = plan.name;
+    input.EntryKind = plan.kind;
+    input.ChunkKind = plan.chunkKind;
     input.Stored = std::move(packedEntries[i].stored);
     input.Compressed = packedEntries[i].compressed;
     input.FileSize = packedEntries[i].fileSize;
@@ -115,16 +115,16 @@ void RunBuild(const BuildOptions& o) {
   std::vector<Packed> entries(project.data.entries.size());
   std::vector<std::function<void()>> jobs;
   for (int slot = 1; slot < kMemberCount; ++slot) {
-    const SlotSpec& spec = project.slots[slot];
-    if (!spec.present || (slot == msDataFile && project.data.present)) continue;
+    const SlotSpec& plan = project.slots[slot];
+    if (!plan.present || (slot == msDataFile && project.data.present)) continue;
     jobs.push_back([&, slot] {
-      members[slot] = Pack(ReadFile(spec.source), spec.compression, spec.source.string());
+      members[slot] = Pack(ReadFile(plan.source), plan.compression, plan.source.string());
     });
   }
   for (size_t i = 0; i < entries.size(); ++i) {
-    const DataEntrySpec& spec = project.data.entries[i];
-    if (!spec.source) continue;  // a copy made on the user's machine: an empty chunk
-    jobs.push_back([&, i] { entries[i] = Pack(ReadFile(*spec.source), spec.compression, spec.source->string()); });
+    const DataEntrySpec& plan = project.data.entries[i];
+    if (!plan.source) continue;  // a copy made on the user's machine: an empty chunk
+    jobs.push_back([&, i] { entries[i] = Pack(ReadFile(*plan.source), plan.compression, plan.source->string()); });
   }
   RunAll(jobs, o.quiet);
   if (project.data.present)
@@ -139,10 +139,10 @@ void RunBuild(const BuildOptions& o) {
   options.SaverName = project.saverName;
   TMemberInputs inputs;
   for (int slot = 1; slot < kMemberCount; ++slot) {
-    const SlotSpec& spec = project.slots[slot];
-    if (!spec.present) continue;
+    const SlotSpec& plan = project.slots[slot];
+    if (!plan.present) continue;
     Packed& packed = members[slot];
-    inputs[slot] = TMemberInput{spec.payloadName, std::move(packed.stored), spec.destination,
+    inputs[slot] = TMemberInput{plan.payloadName, std::move(packed.stored), plan.destination,
                                 packed.compressed, packed.fileSize, packed.packedSize};
   }
   try {

@@ -131,34 +131,34 @@ class Loader {
   }
 
   void ReadSlot(int slot, const toml::node& node) {
-    SlotSpec& spec = project_.slots[slot];
-    spec.line = LineOf(&node);
+    SlotSpec& plan = project_.slots[slot];
+    plan.line = LineOf(&node);
     const toml::table* table = node.as_table();
     if (!table) {
-      Problem(spec.line, std::string("files.") + SlotKey(slot) + " must be a table");
+      Problem(plan.line, std::string("files.") + SlotKey(slot) + " must be a table");
       return;
     }
     if (slot == msDataFile && project_.data.present && !table->get("path")) {
       // The data file is built from [data]; only its name and compression come from here.
     } else if (auto path = Text(table->get("path"), (std::string("files.") + SlotKey(slot) + ".path").c_str())) {
-      spec.source = Resolve(*path);
-      if (!std::filesystem::is_regular_file(spec.source))
-        Problem(LineOf(table->get("path")), "no file at " + spec.source.string());
+      plan.source = Resolve(*path);
+      if (!std::filesystem::is_regular_file(plan.source))
+        Problem(LineOf(table->get("path")), "no file at " + plan.source.string());
     }
-    spec.present = true;
-    spec.payloadName = spec.source.filename().string();
+    plan.present = true;
+    plan.payloadName = plan.source.filename().string();
     if (const toml::node* name = table->get("name")) {
-      if (auto text = Text(name, "name")) spec.payloadName = *text;
+      if (auto text = Text(name, "name")) plan.payloadName = *text;
     }
-    spec.destination = kDefaultDestination[slot];
+    plan.destination = kDefaultDestination[slot];
     if (const toml::node* destination = table->get("destination"))
-      if (auto code = Integer(destination, "destination", 1, 6)) spec.destination = static_cast<int32_t>(*code);
-    spec.compression = CompressionOf(table->get("compress"));
+      if (auto code = Integer(destination, "destination", 1, 6)) plan.destination = static_cast<int32_t>(*code);
+    plan.compression = CompressionOf(table->get("compress"));
     if (slot == msCompressionLib) {
       // The installer needs the library to expand anything else: it is always stored plain.
-      if (spec.compression == Compression::Always)
-        Problem(spec.line, "the codec library must be stored plain: the installer needs it to expand the rest");
-      spec.compression = Compression::Never;
+      if (plan.compression == Compression::Always)
+        Problem(plan.line, "the codec library must be stored plain: the installer needs it to expand the rest");
+      plan.compression = Compression::Never;
     }
   }
 
@@ -198,11 +198,11 @@ class Loader {
       project_.slots[msDataFile].payloadName = project_.saverName + ".ssd";
 
     for (int slot = 1; slot < kMemberCount; ++slot) {
-      const SlotSpec& spec = project_.slots[slot];
-      if (!spec.present) continue;
-      if (spec.payloadName.size() > 255 || !IsPlainFileName(spec.payloadName))
-        Problem(spec.line, std::string("the payload name of ") + SlotKey(slot) + " (\"" +
-                               Cp1252ToUtf8(spec.payloadName) + "\") must be a plain file name of 1 to 255 bytes");
+      const SlotSpec& plan = project_.slots[slot];
+      if (!plan.present) continue;
+      if (plan.payloadName.size() > 255 || !IsPlainFileName(plan.payloadName))
+        Problem(plan.line, std::string("the payload name of ") + SlotKey(slot) + " (\"" +
+                               Cp1252ToUtf8(plan.payloadName) + "\") must be a plain file name of 1 to 255 bytes");
     }
     project_.hasLicense = project_.slots[msLicense].present;
     project_.showDocument = project_.slots[msDocument].present;
