@@ -166,9 +166,12 @@ void TInstallerForm::FormCreate() {
   try {
     RunStartUp();
   } catch (const EGeneralFailure& failure) {
-    // The remaining steps are skipped; the window is shown in the state reached.
+    // The remaining steps are skipped; the window is shown in the state reached (a silent run
+    // has no window to show and ends).
+    InstallerState.ExitCode = 2;
     SetCursor(LoadCursorA(nullptr, IDC_ARROW));
     ShowGeneralError(failure.what());
+    if (contentMode_ == cmSilent) Close();
   }
   if (!closed_ && contentMode_ != cmSilent) ShowCentred();
 }
