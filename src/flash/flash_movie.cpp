@@ -1,8 +1,7 @@
 #include "flash_movie.h"
 
-#include <shellapi.h>
-
 #include "run_paths.h"
+#include "shell_open.h"
 
 std::unique_ptr<TShockwaveFlash> FlashMovie;
 std::unique_ptr<TShockwaveFlash> FlashProbe;
@@ -77,8 +76,7 @@ bool FlashPlayerAvailable() {
 TStatus RunFlashInstaller() {
   const std::string path = RunPaths.WindowsDir + "flashax.exe";
   if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return kNoFlashInstaller;
-  const auto result = reinterpret_cast<INT_PTR>(
-      ShellExecuteA(nullptr, nullptr, path.c_str(), "/Q", nullptr, SW_HIDE));
+  const INT_PTR result = ShellOpen(path.c_str(), "/Q", SW_HIDE);
   if (result > 32) return kOk;
   if (result == 0) return kNoMemory;
   return static_cast<TStatus>(result);

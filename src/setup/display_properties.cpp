@@ -1,13 +1,13 @@
 #include "display_properties.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <string>
 
 #include "feedback.h"
 #include "member_extraction.h"
 #include "run_paths.h"
+#include "shell_open.h"
 
 namespace {
 
@@ -45,5 +45,5 @@ void LaunchDisplayProperties() {
 void OpenDocument() {
   if (!PayloadHeader.ShowDocument) return;
   const std::string path = RunPaths.SaverDir + MemberFileName(PayloadHeader.Members[msDocument]);
-  ShellExecuteA(nullptr, nullptr, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  ShellOpen(path.c_str(), nullptr, SW_SHOWNORMAL);
 }
