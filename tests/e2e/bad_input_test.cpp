@@ -67,6 +67,16 @@ std::vector<Row> Catalogue() {
       {"cut inside the licence", false, nullptr,
        [](auto& i) { i.resize(HeaderIn(i)->Members[msLicense].StartOffset + 10); },
        {kProblem + kSaverDir + "agreement.txt. ", kCorrupted + "-30. "}, 2},
+      // Start-up extracts the licence (slot 4, behind the cut) before the picture.
+      {"cut inside the picture", false, nullptr,
+       [](auto& i) { i.resize(HeaderIn(i)->Members[msContent].StartOffset + 10); },
+       {kProblem + kSaverDir + "agreement.txt. ", kCorrupted + "-30. "}, 2},
+      {"cut inside the program", true, nullptr,
+       [](auto& i) { i.resize(HeaderIn(i)->Members[msSaverEngine].StartOffset + 10); },
+       {kProblem + WindowsFolder() + "Aquarium.scr. ", kCorrupted + "-30. "}, 2},
+      {"cut inside the last library", true, nullptr,
+       [](auto& i) { i.resize(HeaderIn(i)->Members[msSaverLib2].StartOffset + 10); },
+       {kProblem + kSaverDir + "saver2.dll. ", kCorrupted + "-30. "}, 2},
       {"negative offset", false, nullptr, licence([](auto& m) { m.StartOffset = -5; }),
        {kProblem + kSaverDir + "agreement.txt. ", kCorrupted + "-30. "}, 2},
       {"reversed offsets", false, nullptr, licence([](auto& m) { m.EndOffset = m.StartOffset - 100; }),
@@ -94,7 +104,7 @@ std::vector<Row> Catalogue() {
        data([](auto& f) { int32_t n = -4; std::memcpy(f.data() + kDataFileHeaderSize + kDataEntrySize + 12, &n, 4); }), nullptr,
        {"Screen Saver Error: Problem reading a chunk of the screen saver data file:\r\n", kCorrupted + "100. "}, 2},
       {"cut inside the data file", true, nullptr,
-       [](auto& i) { HeaderIn(i)->Members[msDataFile].EndOffset += 1000000; },
+       [](auto& i) { i.resize(HeaderIn(i)->Members[msDataFile].StartOffset + 10); },
        {kProblem + kSaverDir + "Aquarium.ssd. ", kCorrupted + "-30. "}, 2},
   };
 }
