@@ -56,9 +56,14 @@ std::vector<uint8_t> Installer(const std::vector<uint8_t>& stub, const std::vect
   members[msLicense] = Member("agreement.txt", Text(1358, 2), 5, true);
   members[msSaverEngine] = Member("Timing.scr", Text(598016, 3), 2, true);
   members[msExtraFile] = Member("second.scf", Text(1404, 4), 5, false);
+  // A silent installation extracts no content movie, so its data file cannot copy one.
   TDataEntryInput entry;
   entry.Name = "screensaver.swf";
-  members[msDataFile] = Member("Timing.ssd", BuildDataFile({}, 3, {entry}), 4, false);
+  if (mode == cmSilent) {
+    entry.Stored = Text(1404, 7);
+    entry.FileSize = 1404;
+  }
+  members[msDataFile] = Member("Timing.ssd", BuildDataFile({}, mode == cmSilent ? 0 : 3, {entry}), 4, false);
   members[msSaverLib1] = Member("saver1.dll", Text(36864, 5), 5, true);
   members[msSaverLib2] = Member("saver2.dll", Text(18192, 6), 5, true);
   return BuildInstallerImage(stub, options, members);

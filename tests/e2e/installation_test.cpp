@@ -70,6 +70,16 @@ struct ReferencePayload {
     members[msDataFile] = Member("Aquarium.ssd", BuildDataFile({}, 3, {entry}), 4);
   }
 
+  // A data file whose one entry is written from its chunk: what a silent installation needs,
+  // since it extracts no content movie to copy.
+  void WithPlainDataFile() {
+    TDataEntryInput entry;
+    entry.Name = "screensaver.swf";
+    entry.Stored = TextBytes(5000);
+    entry.FileSize = 5000;
+    members[msDataFile] = Member("Aquarium.ssd", BuildDataFile({}, 0, {entry}), 4);
+  }
+
   std::vector<uint8_t> Image() const {
     auto image = BuildInstallerImage(BuiltInstallExe(), options, members);
     // Slot 5 empty, with leftovers in its other fields, as authoring tools leave it.
@@ -152,6 +162,10 @@ TEST_F(Installation, AcceptAndInstallPlacesEverythingAndEndsQuietly) {
 
 TEST_F(Installation, SilentPayloadNeverShowsAWindowAndEndsWithZero) {
   ReferencePayload payload(cmSilent);
+  // A silent installation extracts no content movie, so its data file cannot copy one (saverpack
+  // refuses such a project): the entry is written from its chunk instead.
+  payload.WithPlainDataFile();
+  DeleteFileA((saverDir + "screensaver.swf").c_str());
   InstallerRun run(payload.Image());
   bool anyWindow = false;
   while (WaitForSingleObject(run.process.handle, 10) == WAIT_TIMEOUT)
@@ -159,8 +173,17 @@ TEST_F(Installation, SilentPayloadNeverShowsAWindowAndEndsWithZero) {
   EXPECT_FALSE(anyWindow);
   EXPECT_EQ(run.WaitForExit(), 0);
   EXPECT_TRUE(FileExists(WindowsFolder() + "Aquarium.scr"));
-  EXPECT_EQ(ReadAll(saverDir + "screensaver.swf"), ReadAll(saverDir + "installer.scf"));
+  EXPECT_EQ(ReadAll(saverDir + "screensaver.swf"), TextBytes(5000));
   EXPECT_EQ(RegistryValue(kUninstallKey, "DisplayName"), "Aquarium Screen Saver");
+}
+
+TEST_F(Installation, SilentPayloadWhoseDataFileCopiesTheMovieFailsWithMinus532) {
+  // With no window there is no movie in the saver's folder to copy.
+  DeleteFileA((saverDir + "installer.scf").c_str());
+  ReferencePayload payload(cmSilent);
+  InstallerRun run(payload.Image());
+  EXPECT_EQ(run.AnswerBoxesUntilExit(), std::vector<std::string>{"Installer file is corrupted. Error -532. "});
+  EXPECT_EQ(run.WaitForExit(), 2);
 }
 
 TEST_F(Installation, FailingSilentInstallationShowsTheStepsBoxAndTheSummaryAndEndsWithTwo) {
@@ -240,6 +263,7 @@ TEST_F(Installation, AnOpenDisplayPropertiesIsClosedFirst) {
   driver::Process panel = driver::Start(std::string(system) + "\\rundll32.exe shell32.dll,Control_RunDLL desk.cpl,,1");
   ASSERT_NE(driver::WaitForWindow("Display Properties"), nullptr);
   ReferencePayload payload(cmSilent);
+  payload.WithPlainDataFile();
   payload.options.OpenDisplayProperties = 0;
   InstallerRun run(payload.Image());
   EXPECT_EQ(run.WaitForExit(), 0);
