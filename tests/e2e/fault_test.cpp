@@ -14,16 +14,6 @@ namespace {
 const std::string kCorrupted = "Installer file is corrupted. Error ";
 const std::string kSaverDir = WindowsFolder() + "Aquarium dir\\";
 
-std::set<std::string> StagingCopies() {
-  std::set<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((WindowsFolder() + "TEMP\\QVF temp\\temp*.dat").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do names.insert(found.cFileName);
-  while (FindNextFileA(search, &found));
-  FindClose(search);
-  return names;
-}
 
 std::vector<uint8_t> SilentInstaller(const std::string& name, TMemberInputs members) {
   TPayloadOptions options;

@@ -98,3 +98,14 @@ void InstallerRun::Screenshot(HWND window, const std::string& name) {
   Sleep(300);  // let it paint
   driver::SaveScreenshot(window, driver::HostPath(ARTEFACT_DIR "/" + name));
 }
+
+std::set<std::string> StagingCopies() {
+  std::set<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((WindowsFolder() + "TEMP\\QVF temp\\temp*.dat").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do names.insert(found.cFileName);
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
+}

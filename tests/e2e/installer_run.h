@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@ struct InstallerRun {
   std::string path;
   driver::Process process;
 };
+
+// The staging copies present now in the prefix's staging folder: a run must leave them as it
+// found them.
+std::set<std::string> StagingCopies();
 
 // The text of a box: its static control that carries text.
 std::string BoxText(HWND box);
