@@ -15,6 +15,7 @@
 #include "dcl.h"
 #include "driver.h"
 #include "payload_writer.h"
+#include "standin_registration.h"
 
 namespace {
 
@@ -94,9 +95,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: install_timing INSTALL_EXE IMPBORL_DLL FLASH_STANDIN_DLL\n");
     return 2;
   }
-  HMODULE flash = LoadLibraryA(argv[3]);
-  using Entry = HRESULT(WINAPI*)();
-  if (flash) reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(flash, "DllRegisterServer")))();
+  CallStandInExport(argv[3], "DllRegisterServer");
   const auto stub = ReadAll(argv[1]), codec = ReadAll(argv[2]);
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);

@@ -9,6 +9,7 @@
 
 #include "control_ids.h"
 #include "driver.h"
+#include "standin_registration.h"
 
 namespace {
 
@@ -19,10 +20,8 @@ std::string WindowsFolder() {
 }
 
 void PrepareStandIns(const std::string& dir) {
-  HMODULE flash = LoadLibraryA((dir + "\\flash_standin.dll").c_str());
-  using Entry = HRESULT(WINAPI*)();
-  auto reg = flash ? reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(flash, "DllRegisterServer"))) : nullptr;
-  if (reg && SUCCEEDED(reg())) std::printf("Wine has no Flash Player: our stand-in control is registered.\n");
+  if (SUCCEEDED(CallStandInExport(dir + "\\flash_standin.dll", "DllRegisterServer")))
+    std::printf("Wine has no Flash Player: our stand-in control is registered.\n");
   char system[MAX_PATH];
   GetSystemDirectoryA(system, MAX_PATH);
   CopyFileA((dir + "\\desk.cpl").c_str(), (std::string(system) + "\\desk.cpl").c_str(), FALSE);

@@ -52,10 +52,8 @@ TStatus ReadTable(HANDLE file) {
   return kOk;
 }
 
-// The chunk's stored bytes, read in one piece; sizes beyond what the file holds are a short read
-// and are never allocated.
+// The chunk's stored bytes, read in one piece; the size has been checked against the file.
 TStatus ReadChunkData(HANDLE file, int32_t size, std::vector<uint8_t>& data) {
-  if (size < 0 || size > BytesLeft(file)) return kShortRead;
   try {
     data.resize(static_cast<size_t>(size));
   } catch (const std::bad_alloc&) {
@@ -102,7 +100,8 @@ TStatus WriteEntry(HANDLE file, const TChunkHeader& chunk, const std::string& fo
     if (CreateDirectoryA(folder.c_str(), nullptr)) journal.Record(folder);
     else return static_cast<TStatus>(GetLastError());
   }
-  if (chunk.FileSize < 0 || (chunk.Compressed && chunk.PackedSize < 0)) return kShortRead;
+  // Negative sizes, or more than the file holds, are a short read and are never allocated.
+  if (CheckChunkHeader(chunk, BytesLeft(file)) != TChunkFault::None) return kShortRead;
   return chunk.Compressed ? ExpandChunk(file, chunk, out) : CopyChunk(file, chunk, out);
 }
 

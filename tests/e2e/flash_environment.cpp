@@ -6,14 +6,12 @@
 
 #include "driver.h"
 #include "flash_environment.h"
+#include "standin_registration.h"
 
 namespace {
 
 HRESULT CallExport(const char* name) {
-  HMODULE dll = LoadLibraryA(driver::HostPath(FLASH_STANDIN_DLL).c_str());
-  using Entry = HRESULT(WINAPI*)();
-  auto entry = dll ? reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(dll, name))) : nullptr;
-  return entry ? entry() : E_FAIL;
+  return CallStandInExport(driver::HostPath(FLASH_STANDIN_DLL), name);
 }
 
 class FlashEnvironment : public ::testing::Environment {

@@ -7,6 +7,7 @@
 #include "driver.h"
 #include "flash_movie.h"
 #include "run_paths.h"
+#include "standin_registration.h"
 #include "test_paths.h"
 
 namespace {
@@ -23,9 +24,7 @@ class FlashModule : public ::testing::Test {
  protected:
   void SetUp() override {
     OleInitialize(nullptr);
-    HMODULE dll = LoadLibraryA(driver::HostPath(FLASH_STANDIN_DLL).c_str());
-    using Entry = HRESULT(WINAPI*)();
-    reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")))();
+    CallStandInExport(driver::HostPath(FLASH_STANDIN_DLL), "DllRegisterServer");
     log = TempFolder() + "standin.log";
     SetEnvironmentVariableA("STANDIN_LOG", log.c_str());
     SetEnvironmentVariableA("STANDIN_FLASH_FAIL_CREATE", nullptr);

@@ -17,20 +17,24 @@ std::string SizeProblem(size_t got, int32_t expected) {
   return "expands to " + std::to_string(got) + " bytes, but its FileSize is " + std::to_string(expected);
 }
 
-// The content of a chunk, exploded when imploded.
-MemberContent ExpandChunk(const TChunk& chunk) {
+// Stored bytes as the file they make: exploded when imploded, with the size checked.
+MemberContent Expanded(std::span<const uint8_t> stored, bool imploded, int32_t fileSize) {
   MemberContent content;
-  if (!chunk.Header.Compressed) {
-    content.bytes.assign(chunk.Data.begin(), chunk.Data.end());
+  if (!imploded) {
+    content.bytes.assign(stored.begin(), stored.end());
     return content;
   }
-  auto result = dcl::Explode(chunk.Data);
+  auto result = dcl::Explode(stored);
   if (result.code != CMP_NO_ERROR)
     content.problem = std::string("imploded data is damaged: ") + dcl::ResultText(result.code);
-  else if (result.data.size() != static_cast<size_t>(chunk.Header.FileSize))
-    content.problem = SizeProblem(result.data.size(), chunk.Header.FileSize);
+  else if (fileSize < 0 || result.data.size() != static_cast<size_t>(fileSize))
+    content.problem = SizeProblem(result.data.size(), fileSize);
   content.bytes = std::move(result.data);
   return content;
+}
+
+MemberContent ExpandChunk(const TChunk& chunk) {
+  return Expanded(chunk.Data, chunk.Header.Compressed != 0, chunk.Header.FileSize);
 }
 
 bool CopiesTheMovie(const DataFileInfo& data) {
@@ -117,24 +121,10 @@ void ExtractDataEntries(const TPayloadHeader& header, std::span<const uint8_t> f
 }  // namespace
 
 MemberContent ExpandMember(std::span<const uint8_t> file, const TPayloadMember& member) {
-  MemberContent content;
   const TMemberFault fault = CheckMemberRecord(member, static_cast<int64_t>(file.size()));
-  if (fault != TMemberFault::None) {
-    content.problem = MemberFaultText(fault, member, static_cast<int64_t>(file.size()));
-    return content;
-  }
-  const auto stored = StoredBytes(file, member);
-  if (!member.Compressed) {
-    content.bytes.assign(stored.begin(), stored.end());
-    return content;
-  }
-  auto result = dcl::Explode(stored);
-  if (result.code != CMP_NO_ERROR)
-    content.problem = std::string("imploded data is damaged: ") + dcl::ResultText(result.code);
-  else if (result.data.size() != static_cast<size_t>(std::max(member.FileSize, 0)) || member.FileSize < 0)
-    content.problem = SizeProblem(result.data.size(), member.FileSize);
-  content.bytes = std::move(result.data);
-  return content;
+  if (fault != TMemberFault::None)
+    return {{}, MemberFaultText(fault, member, static_cast<int64_t>(file.size()))};
+  return Expanded(StoredBytes(file, member), member.Compressed != 0, member.FileSize);
 }
 
 DataFileInfo DataFileOf(const TPayloadHeader& header, std::span<const uint8_t> file) {
