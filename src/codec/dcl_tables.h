@@ -1,4 +1,4 @@
-// The fixed Huffman codes of the implode format, built at compile time.
+// The fixed Huffman codes of the implode format and the tables built from them.
 //
 // Format notes. A stream starts with two bytes: the literal mode (0 binary, 1 ascii) and the
 // dictionary size as log2(size) - 6 (4, 5 or 6). Then tokens follow in a bit stream read from
@@ -10,8 +10,12 @@
 //         otherwise as many as the dictionary's log2(size) - 6.
 // The three codes are canonical: code lengths per symbol, shorter codes numerically first,
 // ties in symbol order; each code is sent from its most significant bit, every bit inverted.
+//
+// Only the code lengths are stored. The codes, the decoding tables and the CRC table (about
+// 20 KB) are built once, into zero-initialised memory, by BuildTables: when the program starts,
+// or in impborl.dll when the library is loaded, so that they cost no bytes in the file.
 #pragma once
-#include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace dcl {
@@ -36,50 +40,30 @@ inline constexpr unsigned kEndCode = 519;
 
 template <size_t N>
 struct Code {
-  std::array<uint8_t, N> length{};  // bits of each symbol's code
-  std::array<uint16_t, N> bits{};   // the code as it stands in the stream, first bit lowest
+  uint8_t length[N];  // bits of each symbol's code
+  uint16_t bits[N];   // the code as it stands in the stream, first bit lowest
 };
 
-template <size_t N, size_t P>
-constexpr Code<N> MakeCode(const uint8_t (&packed)[P]) {
-  Code<N> code;
-  size_t symbol = 0;
-  for (uint8_t run : packed)
-    for (int i = 0; i <= run >> 4; ++i) code.length[symbol++] = run & 15;
-  unsigned next = 0;  // canonical code of the current length
-  for (unsigned len = 1; len <= 15; ++len) {
-    for (size_t s = 0; s < N; ++s) {
-      if (code.length[s] != len) continue;
-      // Sent from the most significant bit, inverted: reverse the complement.
-      unsigned reversed = 0;
-      for (unsigned b = 0; b < len; ++b)
-        reversed |= (((~next) >> (len - 1 - b)) & 1u) << b;
-      code.bits[s] = static_cast<uint16_t>(reversed);
-      ++next;
-    }
-    next <<= 1;
-  }
-  return code;
-}
-
-inline constexpr auto kLiteralCode = MakeCode<256>(kPackedLiteralLengths);
-inline constexpr auto kLengthCode = MakeCode<16>(kPackedLengthLengths);
-inline constexpr auto kDistanceCode = MakeCode<64>(kPackedDistanceLengths);
-
-// Decoding by table: index with the next `Bits` stream bits, get symbol << 4 | code length.
-template <unsigned Bits, size_t N>
-constexpr std::array<uint16_t, (1u << Bits)> MakeDecodeTable(const Code<N>& code) {
-  std::array<uint16_t, (1u << Bits)> table{};
-  for (size_t s = 0; s < N; ++s) {
-    const unsigned len = code.length[s];
-    for (unsigned fill = 0; fill < (1u << (Bits - len)); ++fill)
-      table[code.bits[s] | (fill << len)] = static_cast<uint16_t>(s << 4 | len);
-  }
-  return table;
-}
-
-inline constexpr unsigned kLiteralBits = 13;
+inline constexpr unsigned kLiteralBits = 13;   // index bits of the decoding tables
 inline constexpr unsigned kLengthBits = 7;
 inline constexpr unsigned kDistanceBits = 8;
+
+struct Tables {
+  Code<256> literal;
+  Code<16> length;
+  Code<64> distance;
+  // Decoding by table: index with the next stream bits, get symbol << 4 | code length.
+  uint16_t literalDecode[1u << kLiteralBits];
+  uint16_t lengthDecode[1u << kLengthBits];
+  uint16_t distanceDecode[1u << kDistanceBits];
+  // Each copy length's bits, the leading 1 (a copy) included: nbits << 24 | bits.
+  uint32_t lengthEncoding[kEndCode + 1];
+  uint32_t crc[256];  // CRC-32, reflected polynomial 0xEDB88320
+};
+
+extern Tables gTables;
+
+// Fills gTables; calling it again rebuilds the same values.
+void BuildTables();
 
 }  // namespace dcl

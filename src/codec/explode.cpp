@@ -10,10 +10,6 @@ namespace {
 
 using namespace dcl;
 
-constexpr auto kLiteralTable = MakeDecodeTable<kLiteralBits>(kLiteralCode);
-constexpr auto kLengthTable = MakeDecodeTable<kLengthBits>(kLengthCode);
-constexpr auto kDistanceTable = MakeDecodeTable<kDistanceBits>(kDistanceCode);
-
 constexpr unsigned kHistory = 4096;          // the largest dictionary
 constexpr unsigned kFlushAt = kHistory * 2;  // write out once this much is in the window
 constexpr unsigned kInputSize = 2048;
@@ -123,7 +119,7 @@ unsigned Decode(ExplodeState& s, bool asciiLiterals, unsigned dictBits) {
     if ((bits & 1) == 0) {
       unsigned literal, used;
       if (asciiLiterals) {
-        const unsigned entry = kLiteralTable[(bits >> 1) & ((1u << kLiteralBits) - 1)];
+        const unsigned entry = gTables.literalDecode[(bits >> 1) & ((1u << kLiteralBits) - 1)];
         literal = entry >> 4;
         used = 1 + (entry & 15);
       } else {
@@ -134,7 +130,7 @@ unsigned Decode(ExplodeState& s, bool asciiLiterals, unsigned dictBits) {
       drop(used);
       window[pos++] = static_cast<uint8_t>(literal);
     } else {
-      const unsigned lengthEntry = kLengthTable[(bits >> 1) & ((1u << kLengthBits) - 1)];
+      const unsigned lengthEntry = gTables.lengthDecode[(bits >> 1) & ((1u << kLengthBits) - 1)];
       const unsigned symbol = lengthEntry >> 4;
       const unsigned extra = kLengthExtra[symbol];
       const unsigned lengthBits = 1 + (lengthEntry & 15);
@@ -144,7 +140,7 @@ unsigned Decode(ExplodeState& s, bool asciiLiterals, unsigned dictBits) {
       drop(lengthBits + extra);
       if (length == kEndCode) break;
 
-      const unsigned distanceEntry = kDistanceTable[bits & ((1u << kDistanceBits) - 1)];
+      const unsigned distanceEntry = gTables.distanceDecode[bits & ((1u << kDistanceBits) - 1)];
       const unsigned distanceBits = distanceEntry & 15;
       const unsigned lowBits = length == 2 ? 2 : dictBits;
       if (distanceBits + lowBits > count) { save(); return CMP_ABORT; }

@@ -26,20 +26,6 @@ constexpr unsigned kMaxChain = 4;   // candidates looked at per position
 constexpr unsigned kNiceLength = 32; // a match this long ends the search
 constexpr unsigned kLazyLimit = 8;  // a match this long is taken without looking further
 
-// Each copy length's bits, the leading 1 (a copy) included: nbits << 24 | bits.
-constexpr auto kLengthEncoding = [] {
-  struct Table { uint32_t entry[kEndCode + 1]; } table{};
-  for (unsigned s = 0; s < 16; ++s) {
-    for (unsigned extra = 0; extra < (1u << kLengthExtra[s]); ++extra) {
-      const unsigned length = kLengthBase[s] + extra;
-      if (length > kEndCode) break;
-      const unsigned codeLength = kLengthCode.length[s];
-      const unsigned bits = 1u | kLengthCode.bits[s] << 1 | extra << (1 + codeLength);
-      table.entry[length] = (1 + codeLength + kLengthExtra[s]) << 24 | bits;
-    }
-  }
-  return table;
-}();
 
 // Everything implode keeps, placed in the caller's work buffer.
 struct ImplodeState {
@@ -94,12 +80,12 @@ inline void PutBits(ImplodeState& s, uint32_t value, unsigned count) {
 }
 
 inline unsigned LiteralCost(const ImplodeState& s, uint8_t byte) {
-  return s.asciiLiterals ? 1u + kLiteralCode.length[byte] : 9u;
+  return s.asciiLiterals ? 1u + gTables.literal.length[byte] : 9u;
 }
 
 inline void PutLiteral(ImplodeState& s, uint8_t byte) {
   if (s.asciiLiterals)
-    PutBits(s, uint32_t{kLiteralCode.bits[byte]} << 1, 1u + kLiteralCode.length[byte]);
+    PutBits(s, uint32_t{gTables.literal.bits[byte]} << 1, 1u + gTables.literal.length[byte]);
   else
     PutBits(s, uint32_t{byte} << 1, 9);
 }
@@ -110,17 +96,17 @@ inline unsigned LowBits(const ImplodeState& s, unsigned length) {
 
 inline unsigned CopyCost(const ImplodeState& s, unsigned length, unsigned distance) {
   const unsigned low = LowBits(s, length);
-  return (kLengthEncoding.entry[length] >> 24) + kDistanceCode.length[(distance - 1) >> low] + low;
+  return (gTables.lengthEncoding[length] >> 24) + gTables.distance.length[(distance - 1) >> low] + low;
 }
 
 inline void PutCopy(ImplodeState& s, unsigned length, unsigned distance) {
-  const uint32_t lengthEntry = kLengthEncoding.entry[length];
+  const uint32_t lengthEntry = gTables.lengthEncoding[length];
   PutBits(s, lengthEntry & 0xFFFFFF, lengthEntry >> 24);
   const unsigned low = LowBits(s, length);
   const unsigned symbol = (distance - 1) >> low;
   const unsigned lowValue = (distance - 1) & ((1u << low) - 1);
-  PutBits(s, kDistanceCode.bits[symbol] | lowValue << kDistanceCode.length[symbol],
-          kDistanceCode.length[symbol] + low);
+  PutBits(s, gTables.distance.bits[symbol] | lowValue << gTables.distance.length[symbol],
+          gTables.distance.length[symbol] + low);
 }
 
 // ---- input window and hash chains
@@ -279,7 +265,7 @@ extern "C" unsigned int PK_CDECL dcl_implode(pk_read_buf read_buf, pk_write_buf 
 
   Compress(s);
 
-  const uint32_t endEntry = kLengthEncoding.entry[kEndCode];
+  const uint32_t endEntry = gTables.lengthEncoding[kEndCode];
   PutBits(s, endEntry & 0xFFFFFF, endEntry >> 24);
   while (s.bitCount > 0) {
     s.output[s.outPos++] = static_cast<uint8_t>(s.bits);
