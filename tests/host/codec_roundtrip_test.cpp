@@ -157,3 +157,39 @@ TEST(ExplodeErrors, DamagedStreamsNeverReadOutsideTheirBuffers) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ImplodeLevels, EveryLevelAndCodingRoundTripsOnEveryShape) {
+  for (const auto& shape : GeneratedShapes()) {
+    for (auto level : {dcl::Level::Fast, dcl::Level::Best}) {
+      size_t smallest = SIZE_MAX;
+      for (unsigned mode : {CMP_BINARY, CMP_ASCII}) {
+        for (unsigned dict : {1024u, 2048u, 4096u}) {
+          const auto stream = dcl::Implode(shape.data, mode, dict, level);
+          const auto result = dcl::Explode(stream);
+          EXPECT_EQ(result.code, unsigned(CMP_NO_ERROR)) << shape.name << " " << mode << " " << dict;
+          EXPECT_EQ(result.data, shape.data) << shape.name << " " << mode << " " << dict;
+          smallest = std::min(smallest, stream.size());
+        }
+      }
+      // The smallest of the six, with its coding in its first two bytes.
+      const auto best = dcl::ImplodeSmallest(shape.data, level);
+      EXPECT_EQ(best.bytes.size(), smallest) << shape.name;
+      EXPECT_EQ(best.bytes[0], best.type) << shape.name;
+      EXPECT_EQ(64u << best.bytes[1], best.dict) << shape.name;
+      EXPECT_EQ(dcl::Explode(best.bytes).data, shape.data) << shape.name;
+    }
+  }
+  EXPECT_THROW(dcl::Implode({}, 2, 4096, dcl::Level::Best), std::invalid_argument);
+  EXPECT_THROW(dcl::Implode({}, CMP_BINARY, 512, dcl::Level::Fast), std::invalid_argument);
+}
+
+// Text codes its letters cheaply: the build's choice for it.
+TEST(ImplodeLevels, TextTakesAsciiLiterals) {
+  const std::string text = "Bubbles rise past the treasure chest while the angelfish turns.\r\n";
+  const auto best = dcl::ImplodeSmallest({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+  EXPECT_EQ(best.type, unsigned(CMP_ASCII));
+}
+
+}  // namespace

@@ -16,6 +16,8 @@ struct DclVector {
   std::string name;
   unsigned mode = 0;  // CMP_BINARY or CMP_ASCII
   unsigned dict = 0;
+  size_t referenceSize = 0;  // the imploded file's size
+  std::string origin;        // "encoder": the format's reference encoder made it
 };
 
 inline std::vector<DclVector> ReadDclManifest() {
@@ -29,7 +31,9 @@ inline std::vector<DclVector> ReadDclManifest() {
     std::string mode;
     std::getline(row, v.name, '\t');
     std::getline(row, mode, '\t');
-    row >> v.dict;
+    std::string sha;
+    size_t plainSize = 0;
+    row >> v.dict >> plainSize >> v.referenceSize >> sha >> v.origin;
     v.mode = mode == "ascii" ? 1 : 0;
     if (!v.name.empty()) vectors.push_back(v);
   }

@@ -46,3 +46,32 @@ TEST(Crc32, ContinuesTheCallersValueWithoutInversion) {
 }
 
 }  // namespace
+
+namespace {
+
+// The reference encoder's sizes are in the manifest: the default level must beat them in total
+// and never lose by more than a rounding on a vector of some size; the fast level stays close.
+TEST(ImplodeLevels, TheDefaultLevelIsSmallerThanTheReferenceEncoder) {
+  size_t reference = 0, best = 0, fast = 0;
+  for (const auto& v : ReadDclManifest()) {
+    if (v.origin != "encoder") continue;
+    const auto plain = ReadFileBytes(DclPath(v, ".plain"));
+    const auto stream = dcl::Implode(plain, v.mode, v.dict, dcl::Level::Best);
+    const auto quick = dcl::Implode(plain, v.mode, v.dict, dcl::Level::Fast);
+    for (const auto* s : {&stream, &quick}) {
+      const auto back = dcl::Explode(*s);
+      EXPECT_EQ(back.code, unsigned(CMP_NO_ERROR)) << v.name;
+      EXPECT_EQ(back.data, plain) << v.name;
+    }
+    if (plain.size() >= 1000)
+      EXPECT_LE(double(stream.size()), 1.001 * double(v.referenceSize)) << v.name;
+    reference += v.referenceSize;
+    best += stream.size();
+    fast += quick.size();
+  }
+  ASSERT_GT(reference, 200000u);
+  EXPECT_LE(double(best), 0.996 * double(reference)) << best << " of " << reference;
+  EXPECT_LE(double(fast), 1.01 * double(reference)) << fast << " of " << reference;
+}
+
+}  // namespace

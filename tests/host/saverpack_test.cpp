@@ -133,7 +133,11 @@ TEST_F(SaverProject, ReferenceShapedBuildVerifiesAndListsWhatWasAsked) {
   for (const char* text : {"\"content_mode\": 3", "\"name\": \"installer.scf\"",
                            "\"name\": \"Aquarium.scr\", \"destination\": 2, \"compressed\": true",
                            "\"role\": \"flash_installer\", \"empty\": true", "\"movie_source\": 3",
-                           "\"name\": \"docs\\\\notes.txt\""})
+                           "\"name\": \"docs\\\\notes.txt\"",
+                           // text: coded literals, for the members and the data file's chunks alike
+                           "\"name\": \"agreement.txt\", \"destination\": 5, \"compressed\": true, \"coding\": \"ascii",
+                           "\"file_size\": 700, \"compressed\": true, \"packed_size\": 52, \"coding\": \"ascii",
+                           "\"name\": \"installer.scf\", \"destination\": 5, \"compressed\": false, \"coding\": \"plain\""})
     EXPECT_NE(list.output.find(text), std::string::npos) << text << "\n" << list.output;
 }
 

@@ -27,8 +27,10 @@ struct Packed {
 };
 
 // Auto implodes and keeps the smaller; PackedSize records the imploded size whenever it was
-// computed, as the installer's format has it.
-Packed Pack(std::vector<uint8_t> plain, Compression compression, const std::string& what) {
+// computed, as the installer's format has it. The stream is the smallest of both literal
+// codings and every dictionary size: the installer's library reads both from the stream.
+Packed Pack(std::vector<uint8_t> plain, Compression compression, const std::string& what,
+            dcl::Level level) {
   if (plain.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
     throw ToolError(what + ": " + std::to_string(plain.size()) +
                     " bytes do not fit the format's signed 32-bit sizes");
@@ -39,7 +41,7 @@ Packed Pack(std::vector<uint8_t> plain, Compression compression, const std::stri
     packed.stored = std::move(plain);
     return packed;
   }
-  auto imploded = dcl::Implode(plain, CMP_BINARY, 4096);
+  auto imploded = dcl::ImplodeSmallest(plain, level).bytes;
   packed.packedSize = static_cast<int32_t>(std::min<size_t>(imploded.size(), INT32_MAX));
   packed.compressed = compression == Compression::Always || imploded.size() < plain.size();
   packed.stored = packed.compressed ? std::move(imploded) : std::move(plain);
@@ -98,6 +100,7 @@ struct BuildOptions {
   std::string output;
   std::string stub;
   bool quiet = false;
+  bool fast = false;
 };
 
 void RunBuild(const BuildOptions& o) {
@@ -109,6 +112,7 @@ void RunBuild(const BuildOptions& o) {
       o.output.empty() ? projectFile.parent_path() / (projectFile.stem().string() + ".exe")
                        : std::filesystem::path(o.output);
   const auto stub = ReadFile(stubPath);
+  const dcl::Level level = o.fast || project.fast ? dcl::Level::Fast : dcl::Level::Best;
 
   // Every file is read and packed independently; the data file waits for its entries.
   std::array<Packed, kMemberCount> members;
@@ -118,18 +122,20 @@ void RunBuild(const BuildOptions& o) {
     const SlotSpec& plan = project.slots[slot];
     if (!plan.present || (slot == msDataFile && project.data.present)) continue;
     jobs.push_back([&, slot] {
-      members[slot] = Pack(ReadFile(plan.source), plan.compression, plan.source.string());
+      members[slot] = Pack(ReadFile(plan.source), plan.compression, plan.source.string(), level);
     });
   }
   for (size_t i = 0; i < entries.size(); ++i) {
     const DataEntrySpec& plan = project.data.entries[i];
     if (!plan.source) continue;  // a copy made on the user's machine: an empty chunk
-    jobs.push_back([&, i] { entries[i] = Pack(ReadFile(*plan.source), plan.compression, plan.source->string()); });
+    jobs.push_back([&, i] {
+      entries[i] = Pack(ReadFile(*plan.source), plan.compression, plan.source->string(), level);
+    });
   }
   RunAll(jobs, o.quiet);
   if (project.data.present)
     members[msDataFile] = Pack(BuildData(project, entries), project.slots[msDataFile].compression,
-                               project.file.string() + " [data]");
+                               project.file.string() + " [data]", level);
 
   TPayloadOptions options;
   options.ContentMode = project.contentMode;
@@ -162,6 +168,9 @@ void AddBuildCommand(CLI::App& app) {
   build->add_option("-o,--output", o->output, "Installer to write (default: PROJECT's name + .exe)");
   build->add_option("--stub", o->stub, "The installer program (default: install.exe beside saverpack)");
   build->add_flag("-q,--quiet", o->quiet, "No progress and no closing line");
+  build->add_flag("--fast", o->fast,
+                  "Implode quickly (a few percent larger) instead of the smallest streams; "
+                  "the project's level = \"fast\" does the same");
   build->callback([o] { RunBuild(*o); });
 }
 

@@ -12,13 +12,15 @@ namespace {
 
 struct ImplodeOptions {
   bool ascii = false;
+  bool fast = false;
   unsigned dict = 4096;
   std::string in, out;
 };
 
 void RunImplode(const ImplodeOptions& o) {
   const auto data = ReadFile(o.in);
-  WriteFile(o.out, dcl::Implode(data, o.ascii ? CMP_ASCII : CMP_BINARY, o.dict));
+  WriteFile(o.out, dcl::Implode(data, o.ascii ? CMP_ASCII : CMP_BINARY, o.dict,
+                                o.fast ? dcl::Level::Fast : dcl::Level::Best));
 }
 
 void RunExplode(const std::string& in, const std::string& out) {
@@ -38,6 +40,8 @@ void AddCodecCommands(CLI::App& app) {
   imp->add_option("--dict", implode->dict, "Dictionary size in bytes")
       ->check(CLI::IsMember({1024u, 2048u, 4096u}))
       ->capture_default_str();
+  imp->add_flag("--fast", implode->fast,
+                "The quick encoder (a few percent larger); default: the smallest stream");
   imp->add_option("IN", implode->in, "File to compress")->required();
   imp->add_option("OUT", implode->out, "Imploded stream to write")->required();
   imp->callback([implode] { RunImplode(*implode); });

@@ -127,6 +127,18 @@ MemberContent ExpandMember(std::span<const uint8_t> file, const TPayloadMember& 
   return Expanded(StoredBytes(file, member), member.Compressed != 0, member.FileSize);
 }
 
+std::string StreamCoding(std::span<const uint8_t> stream, bool imploded) {
+  if (!imploded) return "plain";
+  if (stream.size() < 2 || stream[0] > CMP_ASCII || stream[1] < 4 || stream[1] > 6) return "damaged";
+  return std::string(stream[0] == CMP_ASCII ? "ascii " : "binary ") + std::to_string(64u << stream[1]);
+}
+
+std::string CodingOf(std::span<const uint8_t> file, const TPayloadMember& member) {
+  if (CheckMemberRecord(member, static_cast<int64_t>(file.size())) != TMemberFault::None)
+    return "damaged";
+  return StreamCoding(StoredBytes(file, member), member.Compressed != 0);
+}
+
 DataFileInfo DataFileOf(const TPayloadHeader& header, std::span<const uint8_t> file) {
   DataFileInfo data;
   const TPayloadMember& member = header.Members[msDataFile];

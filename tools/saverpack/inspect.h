@@ -36,6 +36,12 @@ struct DataFileInfo {
   std::vector<DataChunkInfo> chunks;  // one per table entry
 };
 
+// How an imploded member or chunk is coded, from its stream's first two bytes: "binary 4096",
+// "ascii 1024"; "plain" when it is stored as it is, "damaged" when the record or the header
+// bytes are unsound.
+std::string CodingOf(std::span<const uint8_t> file, const TPayloadMember& member);
+std::string StreamCoding(std::span<const uint8_t> stream, bool imploded);
+
 DataFileInfo DataFileOf(const TPayloadHeader& header, std::span<const uint8_t> file);
 
 // Every problem that would stop or spoil an installation, one line each; empty when sound.

@@ -60,17 +60,17 @@ void ListText(const TPayloadHeader& h, const std::vector<uint8_t>& file) {
             << ", OpenDisplayProperties " << int(h.OpenDisplayProperties) << "\n"
             << "SaverName " << Quoted(SaverNameOf(h)) << "\n\n";
   char line[256];
-  std::snprintf(line, sizeof line, "%-4s %-16s %-24s %4s %5s %10s %10s %10s  %s\n", "slot", "role",
-                "name", "dest", "impl", "stored", "file size", "packed", "offsets");
+  std::snprintf(line, sizeof line, "%-4s %-16s %-24s %4s %-11s %10s %10s %10s  %s\n", "slot", "role",
+                "name", "dest", "coding", "stored", "file size", "packed", "offsets");
   std::cout << line;
   for (int slot = 0; slot < kMemberCount; ++slot) {
     const TPayloadMember& m = h.Members[slot];
     if (IsEmptySlot(m)) {
       std::snprintf(line, sizeof line, "%-4d %-16s (empty)\n", slot, SlotKey(slot));
     } else {
-      std::snprintf(line, sizeof line, "%-4d %-16s %-24s %4d %5s %10lld %10d %10d  %d..%d\n", slot,
+      std::snprintf(line, sizeof line, "%-4d %-16s %-24s %4d %-11s %10lld %10d %10d  %d..%d\n", slot,
                     SlotKey(slot), Cp1252ToUtf8(MemberFileName(m)).c_str(), int(m.Destination),
-                    m.Compressed ? "yes" : "no", static_cast<long long>(StoredLength(m)),
+                    CodingOf(file, m).c_str(), static_cast<long long>(StoredLength(m)),
                     int(m.FileSize), int(m.PackedSize), int(m.StartOffset), int(m.EndOffset));
     }
     std::cout << line;
@@ -92,7 +92,10 @@ void ListText(const TPayloadHeader& h, const std::vector<uint8_t>& file) {
       std::cout << ": " << ChunkFaultText(c.fault) << "\n";
     } else {
       std::cout << ": FileSize " << c.chunk.Header.FileSize << ", "
-                << (c.chunk.Header.Compressed ? "imploded " + std::to_string(c.chunk.Header.PackedSize) + " bytes" : std::string("plain"))
+                << (c.chunk.Header.Compressed
+                        ? "imploded " + std::to_string(c.chunk.Header.PackedSize) + " bytes (" +
+                              StreamCoding(c.chunk.Data, true) + ")"
+                        : std::string("plain"))
                 << ", chunk kind " << int(c.chunk.Header.ChunkKind) << "\n";
     }
   }
@@ -114,6 +117,7 @@ void ListJson(const TPayloadHeader& h, const std::vector<uint8_t>& file) {
     out << ", \"empty\": false, \"name\": " << Quoted(MemberFileName(m))
         << ", \"destination\": " << m.Destination
         << ", \"compressed\": " << (m.Compressed ? "true" : "false")
+        << ", \"coding\": \"" << CodingOf(file, m) << "\""
         << ", \"stored_size\": " << StoredLength(m) << ", \"file_size\": " << m.FileSize
         << ", \"packed_size\": " << m.PackedSize << ", \"start_offset\": " << m.StartOffset
         << ", \"end_offset\": " << m.EndOffset << "}";
@@ -130,7 +134,8 @@ void ListJson(const TPayloadHeader& h, const std::vector<uint8_t>& file) {
           << ", \"kind\": " << int(e.EntryKind) << ", \"chunk_offset\": " << e.ChunkOffset;
       if (data.chunks[i].fault == TChunkFault::None)
         out << ", \"file_size\": " << c.FileSize << ", \"compressed\": " << (c.Compressed ? "true" : "false")
-            << ", \"packed_size\": " << c.PackedSize << ", \"chunk_kind\": " << int(c.ChunkKind);
+            << ", \"packed_size\": " << c.PackedSize << ", \"coding\": \""
+            << StreamCoding(data.chunks[i].chunk.Data, c.Compressed) << "\"" << ", \"chunk_kind\": " << int(c.ChunkKind);
       out << "}";
     }
     out << "\n  ]}";

@@ -128,6 +128,12 @@ class Loader {
 
     if (const toml::node* open = root.get("open_display_properties"))
       if (auto flag = Flag(open, "open_display_properties")) project_.openDisplayProperties = *flag;
+    if (const toml::node* level = root.get("level")) {
+      const auto value = level->value<std::string>();
+      if (value == "best") project_.fast = false;
+      else if (value == "fast") project_.fast = true;
+      else Problem(LineOf(level), "level must be \"best\" or \"fast\"");
+    }
   }
 
   void ReadSlot(int slot, const toml::node& node) {

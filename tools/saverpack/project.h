@@ -47,6 +47,7 @@ struct Project {
   uint8_t hasLicense = 0;
   uint8_t showDocument = 0;
   uint8_t openDisplayProperties = 0;
+  bool fast = false;             // level = "fast": the quick encoder instead of the smallest
   std::array<SlotSpec, kMemberCount> slots;
   DataSpec data;
 };
