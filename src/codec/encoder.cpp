@@ -15,6 +15,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 #include "dcl.h"
 #include "dcl_tables.h"
@@ -24,7 +25,6 @@ namespace {
 
 constexpr unsigned kMaxDict = 4096;
 constexpr unsigned kBlock = 1u << 16;        // positions parsed at a time
-constexpr unsigned kHash3Bits = 16;
 constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
 constexpr uint32_t kInfinite = std::numeric_limits<uint32_t>::max();
 
@@ -72,10 +72,14 @@ inline unsigned DistanceOf(uint32_t pair) { return pair & 0xFFFF; }
 // is cut at maxChain nodes. Fast walks a short hash chain; Exact compares every distance.
 class MatchFinder {
  public:
+  // The hash tables grow with the input up to 2^16 entries, where byte pairs index their own
+  // entry; the chain and tree slots are written before they are read, so they are not cleared.
   MatchFinder(std::span<const uint8_t> data, LevelSettings settings)
-      : data_(data), settings_(settings), head3_(1u << kHash3Bits, kNone),
-        last2_(1u << 16, kNone), prev_(kMaxDict, kNone),
-        tree_(settings.tree ? 2 * kTreeSize : 0, kNone) {}
+      : data_(data), settings_(settings),
+        bits_(std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(data.size())) + 1, 8, 16)),
+        head3_(size_t{1} << bits_, kNone), last2_(size_t{1} << bits_, kNone),
+        slots_(static_cast<uint32_t>(std::min<size_t>(kTreeSize, std::bit_ceil(data.size() | 1)))),
+        prev_(new uint32_t[slots_]), tree_(new uint32_t[settings.tree ? 2 * slots_ : 1]) {}
 
   // Appends the frontier of pos to pairs and enters pos; returns the longest length found.
   unsigned FindAndInsert(uint32_t pos, std::vector<uint32_t>& pairs) {
@@ -109,27 +113,33 @@ class MatchFinder {
   }
 
  private:
-  static constexpr uint32_t kTreeSize = 2 * kMaxDict;  // nodes kept, by position % kTreeSize
+  // Chain and tree slots kept: one per position of the window and as many again (a node is read
+  // only within the window), or one per position of a smaller input.
+  static constexpr uint32_t kTreeSize = 2 * kMaxDict;
 
   unsigned Limit(uint32_t pos) const {
     const size_t left = data_.size() - pos;
     return left < kMaxCopy ? static_cast<unsigned>(left) : kMaxCopy;
   }
 
-  static unsigned Hash3(const uint8_t* p) {
+  unsigned Hash3(const uint8_t* p) const {
     const uint32_t v = p[0] | p[1] << 8 | p[2] << 16;
-    return (v * 2654435761u) >> (32 - kHash3Bits);
+    return (v * 2654435761u) >> (32 - bits_);
+  }
+
+  unsigned PairSlot(const uint8_t* p) const {
+    const uint32_t v = p[0] | p[1] << 8;
+    return bits_ == 16 ? v : (v * 2654435761u) >> (32 - bits_);
   }
 
   void InsertPair(uint32_t pos) {
     if (pos + 2 > data_.size()) return;
-    const uint8_t* p = data_.data() + pos;
-    last2_[p[0] | p[1] << 8] = pos;
+    last2_[PairSlot(data_.data() + pos)] = pos;
   }
 
   void InsertChain(uint32_t pos) {
     uint32_t& head = head3_[Hash3(data_.data() + pos)];
-    prev_[pos % kMaxDict] = head;
+    prev_[pos & (slots_ - 1)] = head;
     head = pos;
   }
 
@@ -137,8 +147,8 @@ class MatchFinder {
   unsigned FindPair(uint32_t pos, std::vector<uint32_t>& pairs) const {
     if (Limit(pos) < 2) return 0;
     const uint8_t* p = data_.data() + pos;
-    const uint32_t at = last2_[p[0] | p[1] << 8];
-    if (at == kNone || pos - at > 256) return 0;
+    const uint32_t at = last2_[PairSlot(p)];
+    if (at == kNone || pos - at > 256 || data_[at] != p[0] || data_[at + 1] != p[1]) return 0;
     pairs.push_back(Pair(2, pos - at));
     return 2;
   }
@@ -151,7 +161,7 @@ class MatchFinder {
     uint32_t& head = head3_[Hash3(here)];
     uint32_t candidate = head;
     head = pos;
-    uint32_t* left = &tree_[2 * (pos % kTreeSize)];
+    uint32_t* left = &tree_[2 * (pos & (slots_ - 1))];
     uint32_t* right = left + 1;
     unsigned leftLength = 0, rightLength = 0;  // prefix shared with pos on either side
     for (unsigned depth = settings_.maxChain;; --depth) {
@@ -159,7 +169,7 @@ class MatchFinder {
         *left = *right = kNone;
         return best;
       }
-      uint32_t* node = &tree_[2 * (candidate % kTreeSize)];
+      uint32_t* node = &tree_[2 * (candidate & (slots_ - 1))];
       const uint8_t* there = data_.data() + candidate;
       unsigned length = std::min(leftLength, rightLength);
       length += MatchLength(there + length, here + length, limit - length);
@@ -202,7 +212,7 @@ class MatchFinder {
           if (length >= settings_.niceLength || length == limit) break;
         }
       }
-      candidate = prev_[candidate % kMaxDict];
+      candidate = prev_[candidate & (slots_ - 1)];
     }
     return best;
   }
@@ -223,21 +233,24 @@ class MatchFinder {
 
   std::span<const uint8_t> data_;
   LevelSettings settings_;
-  std::vector<uint32_t> head3_;  // newest position of each 3-byte hash
-  std::vector<uint32_t> last2_;  // newest position of each byte pair
-  std::vector<uint32_t> prev_;   // hash chains: the position before, by position % 4096
-  std::vector<uint32_t> tree_;   // tree nodes: left and right child of each position
+  unsigned bits_;                     // of the hash tables' indices
+  std::vector<uint32_t> head3_;       // newest position of each 3-byte hash
+  std::vector<uint32_t> last2_;       // newest position of each byte pair (or pair hash)
+  uint32_t slots_;                    // chain and tree slots, a power of two
+  std::unique_ptr<uint32_t[]> prev_;  // hash chains: the position before, by position % slots_
+  std::unique_ptr<uint32_t[]> tree_;  // tree nodes: left and right child of each position
 };
 
 class BitWriter {
  public:
+  void Reserve(size_t bytes) { out_.reserve(bytes); }
   void Put(uint32_t value, unsigned count) {
     bits_ |= uint64_t{value} << count_;
     count_ += count;
     if (count_ >= 32) {
-      const size_t at = out_.size();
-      out_.resize(at + 4);
-      for (unsigned i = 0; i < 4; ++i) out_[at + i] = static_cast<uint8_t>(bits_ >> (8 * i));
+      const uint8_t word[4] = {uint8_t(bits_), uint8_t(bits_ >> 8), uint8_t(bits_ >> 16),
+                               uint8_t(bits_ >> 24)};
+      out_.insert(out_.end(), word, word + 4);
       bits_ >>= 32;
       count_ -= 32;
     }
@@ -260,9 +273,10 @@ class BitWriter {
 // One coding and dictionary: its costs, its parse of each block and its stream.
 class Parse {
  public:
-  Parse(unsigned type, unsigned dict, const LevelSettings& settings)
+  Parse(unsigned type, unsigned dict, const LevelSettings& settings, size_t inputSize)
       : type_(type), dict_(dict), dictBits_(std::countr_zero(dict) - 6),
         nice_(settings.niceLength), weighEvery_(settings.weighEvery) {
+    out_.Reserve(inputSize / 2 + 64);
     for (unsigned b = 0; b < 256; ++b)
       literalCost_[b] = type == CMP_ASCII ? 1u + gTables.literal.length[b] : 9u;
     for (unsigned length = kMinCopy; length <= kMaxCopy; ++length)
@@ -387,7 +401,7 @@ class Parse {
 std::vector<Parse> ParseShared(std::span<const uint8_t> data, const LevelSettings& settings,
                                std::span<const std::pair<unsigned, unsigned>> codings) {
   std::vector<Parse> parses;
-  for (auto [type, dict] : codings) parses.emplace_back(type, dict, settings);
+  for (auto [type, dict] : codings) parses.emplace_back(type, dict, settings, data.size());
   MatchFinder finder(data, settings);
   std::vector<uint32_t> pairs, first;
   for (size_t begin = 0; begin < data.size(); begin += kBlock) {
@@ -420,7 +434,7 @@ struct Choice {
 
 Parse ParseAlone(std::span<const uint8_t> data, const LevelSettings& settings, unsigned type,
                  unsigned dict) {
-  Parse parse(type, dict, settings);
+  Parse parse(type, dict, settings, data.size());
   MatchFinder finder(data, settings);
   std::vector<uint32_t> pairs;
   const auto choose = [&](uint32_t pos) {
