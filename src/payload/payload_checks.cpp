@@ -147,3 +147,7 @@ std::string ChunkFaultText(TChunkFault fault) {
   }
   return "unknown fault";
 }
+
+bool CopiesContentMovie(int32_t movieSource, size_t entryCount, uint8_t firstKind, bool firstNamed) {
+  return entryCount > 0 && firstNamed && (movieSource == kMovieFromContent || firstKind == kCopiedEntry);
+}

@@ -72,6 +72,11 @@ struct TChunk {
 };
 
 TChunkFault ReadChunk(std::span<const uint8_t> file, const TDataFileEntry& entry, TChunk& chunk);
+
+// Whether the installer makes the data file's first entry by copying the content movie
+// ("installer.scf" in the saver's folder): MovieSource 3, or entry 1 itself of kind 3, and entry
+// 1 named (an unnamed entry is skipped). Later kind-3 entries copy entry 1's own file instead.
+bool CopiesContentMovie(int32_t movieSource, size_t entryCount, uint8_t firstKind, bool firstNamed);
 // Checks a chunk header alone, with the bytes left in the file behind it.
 TChunkFault CheckChunkHeader(const TChunkHeader& header, int64_t bytesBehind);
 std::string ChunkFaultText(TChunkFault fault);

@@ -34,7 +34,7 @@ TPayloadHeader LayoutPayloadHeader(const TPayloadOptions& options, const TMember
   int64_t next = kFirstMemberOffset;
   for (int slot = 1; slot < kMemberCount; ++slot) {
     const auto& input = members[slot];
-    if (!input) continue;
+    if (!input || input->SameBytesAs) continue;
     if (input->Name.empty() || input->Name.size() > 255)
       throw PayloadLayoutError("slot " + std::to_string(slot) +
                                ": a payload name has 1 to 255 bytes");
@@ -51,6 +51,18 @@ TPayloadHeader LayoutPayloadHeader(const TPayloadOptions& options, const TMember
     record.PackedSize = input->PackedSize;
     record.FileSize = input->FileSize;
     next = last + 1;
+  }
+  for (int slot = 1; slot < kMemberCount; ++slot) {
+    const auto& input = members[slot];
+    if (!input || !input->SameBytesAs) continue;
+    const int source = input->SameBytesAs;
+    if (source < 1 || source >= kMemberCount || !members[source] || members[source]->SameBytesAs)
+      throw PayloadLayoutError("slot " + std::to_string(slot) + ": repeats slot " +
+                               std::to_string(source) + ", which stores no bytes of its own");
+    TPayloadMember& record = header.Members[slot];
+    record = header.Members[source];
+    SetMemberFileName(record, input->Name);
+    record.Destination = input->Destination;
   }
   return header;
 }

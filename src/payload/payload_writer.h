@@ -18,6 +18,8 @@ struct TMemberInput {
   bool Compressed = false;
   int32_t FileSize = 0;          // size once written; for a plain member Stored.size()
   int32_t PackedSize = 0;        // informational
+  int SameBytesAs = 0;           // nonzero: this record repeats that slot's stored bytes, its
+                                 // offsets and its coding; Stored stays empty
 };
 
 struct TPayloadOptions {

@@ -13,6 +13,13 @@
 #include "payload_writer.h"
 #include "tool_runner.h"
 
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wconversion"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#include "stb_image_write.h"
+#pragma GCC diagnostic pop
+
 namespace {
 
 void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
@@ -174,7 +181,7 @@ TEST_F(SaverProject, ChecksNameTheLineAndWriteNothing) {
       {Project("name = \"Aquarium \u4e00\"\ncontent = \"flash\"\n"), "p.toml:1: name \"Aquarium \u4e00\" has characters outside the Windows-1252"},
       {Project(kTop, "[files.document]\npath = \"notes.txt\"\nname = \"..\\\\evil.txt\"\n"), "must be a plain file name"},
       {Project(kTop, "[files.document]\npath = \"notes.txt\"\nname = \"" + std::string(256, 'n') + "\"\n"), "must be a plain file name of 1 to 255 bytes"},
-      {Project("name = \"A\"\ncontent = \"picture\"\n"), "is not a Windows bitmap"},
+      {Project("name = \"A\"\ncontent = \"picture\"\n"), "movie.swf: cannot be decoded as a PNG, JPEG, GIF or BMP picture"},
       {kTop + "[files.codec]\npath = \"impborl.dll\"\n", "the installer needs [files.program]"},
       {Project(kTop, "[data]\n" + [] {
          std::string entries;
@@ -236,6 +243,73 @@ TEST_F(SaverProject, ExtractNeverWritesOutsideItsFolder) {
     if (entry.is_regular_file()) written.push_back(entry.path().lexically_relative(own.Path()).string());
   std::sort(written.begin(), written.end());
   EXPECT_EQ(written, (std::vector<std::string>{"deep/inside/fine.txt", "evil.exe"}));
+}
+
+}  // namespace
+
+namespace {
+
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+void WritePng(const std::string& path, int width, int height) {
+  std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
+  for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<uint8_t>(i * 7 / 3);
+  ASSERT_TRUE(stbi_write_png(path.c_str(), width, height, 3, rgb.data(), width * 3));
+}
+
+// A name, a program and a PNG: the slots the installer needs and the author has not are filled
+// with the data file's own record, an empty data file that the installer removes at the end.
+TEST_F(SaverProject, AProgramAndAPictureMakeAnInstallerThatStoresNothingTwice) {
+  WritePng(dir / "photo.png", 1200, 900);
+  const std::string project = "name = \"Mini\"\ncontent = \"picture\"\n[files.codec]\npath = \"impborl.dll\"\n"
+                              "[files.program]\npath = \"saver.scr\"\n[files.content]\npath = \"photo.png\"\n";
+  const auto build = Build(project);
+  ASSERT_EQ(build.exitCode, 0) << build.output;
+  EXPECT_EQ(RunSaverpack("verify " + (dir / "out.exe")).exitCode, 0);
+  const auto image = ReadFileBytes(dir / "out.exe");
+  const auto header = *HeaderOfInstaller(image);
+  const auto& m = header.Members;
+  EXPECT_EQ(MemberFileName(m[msDataFile]), "Mini.ssd");
+  for (int slot : {msExtraFile, msSaverLib1, msSaverLib2}) {
+    EXPECT_EQ(MemberFileName(m[slot]), "Mini.ssd") << slot;
+    EXPECT_EQ(m[slot].StartOffset, m[msDataFile].StartOffset) << slot;
+    EXPECT_EQ(m[slot].EndOffset, m[msDataFile].EndOffset) << slot;
+    EXPECT_EQ(m[slot].Compressed, m[msDataFile].Compressed) << slot;
+  }
+  EXPECT_EQ(m[msDataFile].EndOffset + 1, static_cast<int32_t>(image.size()));
+  EXPECT_EQ(m[msDataFile].FileSize, 1224);  // no entries: the header alone
+
+  const auto list = RunSaverpack("list " + (dir / "out.exe"));
+  EXPECT_EQ(CountOf(list.output, "filled in: the same bytes as slot 8"), 3) << list.output;
+  EXPECT_NE(list.output.find("EntryCount 0"), std::string::npos) << list.output;
+
+  // The picture: a 24-bit bitmap of the window's box, named for what the installer writes.
+  ASSERT_EQ(RunSaverpack("extract " + (dir / "out.exe") + " -C " + (dir / "x") + " 3").exitCode, 0);
+  const auto bmp = ReadFileBytes(dir / "x/photo.bmp");
+  ASSERT_EQ(bmp.size(), 54u + 1052u * 150u);
+  EXPECT_EQ(bmp[0], 'B');
+  EXPECT_EQ(bmp[18] | bmp[19] << 8, 350);
+  EXPECT_EQ(bmp[22] | bmp[23] << 8, 150);
+  EXPECT_EQ(bmp[28], 24);
+}
+
+// Only entry 1 can be made from the content movie; a later copy is of entry 1's own file.
+TEST_F(SaverProject, ALaterCopiedEntryIsACopyOfTheFirstEntryNotOfTheMovie) {
+  const std::string data = "[data]\n[[data.entries]]\nname = \"first.dat\"\npath = \"notes.txt\"\n"
+                           "[[data.entries]]\nname = \"second.dat\"\nkind = 3\n";
+  const auto build = Build(Project("name = \"Aquarium\"\ncontent = \"silent\"\n", data));
+  ASSERT_EQ(build.exitCode, 0) << build.output;
+  const auto verify = RunSaverpack("verify " + (dir / "out.exe"));
+  EXPECT_EQ(verify.exitCode, 0) << verify.output;
+  // Entry 1 of kind 3 does copy the movie, which a silent installation never extracts.
+  const std::string first = "[data]\n[[data.entries]]\nname = \"first.dat\"\nkind = 3\n";
+  const auto refused = Build(Project("name = \"Aquarium\"\ncontent = \"silent\"\n", first));
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.output.find("copies the content movie"), std::string::npos) << refused.output;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "dcl.h"
 #include "file_io.h"
 #include "payload_writer.h"
+#include "picture.h"
 #include "project.h"
 
 namespace saverpack {
@@ -120,9 +121,10 @@ void RunBuild(const BuildOptions& o) {
   std::vector<std::function<void()>> jobs;
   for (int slot = 1; slot < kMemberCount; ++slot) {
     const SlotSpec& plan = project.slots[slot];
-    if (!plan.present || (slot == msDataFile && project.data.present)) continue;
+    if (!plan.present || plan.sameBytesAs || (slot == msDataFile && project.data.present)) continue;
     jobs.push_back([&, slot] {
-      members[slot] = Pack(ReadFile(plan.source), plan.compression, plan.source.string(), level);
+      members[slot] = Pack(plan.asPicture ? PictureAsBitmap(plan.source) : ReadFile(plan.source),
+                           plan.compression, plan.source.string(), level);
     });
   }
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -149,7 +151,8 @@ void RunBuild(const BuildOptions& o) {
     if (!plan.present) continue;
     Packed& packed = members[slot];
     inputs[slot] = TMemberInput{plan.payloadName, std::move(packed.stored), plan.destination,
-                                packed.compressed, packed.fileSize, packed.packedSize};
+                                packed.compressed, packed.fileSize, packed.packedSize,
+                                plan.sameBytesAs};
   }
   try {
     WriteFile(output, BuildInstallerImage(stub, options, inputs));

@@ -38,9 +38,10 @@ MemberContent ExpandChunk(const TChunk& chunk) {
 }
 
 bool CopiesTheMovie(const DataFileInfo& data) {
-  if (data.table.Header.MovieSource == kMovieFromContent && !data.table.Entries.empty()) return true;
-  return std::any_of(data.table.Entries.begin(), data.table.Entries.end(),
-                     [](const TDataFileEntry& e) { return e.EntryKind == kCopiedEntry; });
+  const auto& entries = data.table.Entries;
+  return CopiesContentMovie(data.table.Header.MovieSource, entries.size(),
+                            entries.empty() ? 0 : entries[0].EntryKind,
+                            !entries.empty() && entries[0].EntryName[0] != 0);
 }
 
 void VerifyDataFile(const TPayloadHeader& header, const DataFileInfo& data,
@@ -125,6 +126,22 @@ MemberContent ExpandMember(std::span<const uint8_t> file, const TPayloadMember& 
   if (fault != TMemberFault::None)
     return {{}, MemberFaultText(fault, member, static_cast<int64_t>(file.size()))};
   return Expanded(StoredBytes(file, member), member.Compressed != 0, member.FileSize);
+}
+
+int SameBytesAs(const TPayloadHeader& header, int slot) {
+  const TPayloadMember& m = header.Members[slot];
+  if (IsEmptySlot(m)) return 0;
+  auto shares = [&](int other) {
+    const TPayloadMember& o = header.Members[other];
+    return other != slot && !IsEmptySlot(o) && o.StartOffset == m.StartOffset &&
+           o.EndOffset == m.EndOffset;
+  };
+  // The data file owns its bytes; among other slots the first one does.
+  if (slot == msDataFile) return 0;
+  if (shares(msDataFile)) return msDataFile;
+  for (int other = 1; other < slot; ++other)
+    if (other != msDataFile && shares(other)) return other;
+  return 0;
 }
 
 std::string StreamCoding(std::span<const uint8_t> stream, bool imploded) {

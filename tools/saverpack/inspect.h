@@ -42,6 +42,10 @@ struct DataFileInfo {
 std::string CodingOf(std::span<const uint8_t> file, const TPayloadMember& member);
 std::string StreamCoding(std::span<const uint8_t> stream, bool imploded);
 
+// The slot whose stored bytes this slot's record repeats (saverpack fills the slots an author
+// left out so, over the data file), or 0 when its bytes are its own.
+int SameBytesAs(const TPayloadHeader& header, int slot);
+
 DataFileInfo DataFileOf(const TPayloadHeader& header, std::span<const uint8_t> file);
 
 // Every problem that would stop or spoil an installation, one line each; empty when sound.

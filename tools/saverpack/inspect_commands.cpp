@@ -74,6 +74,8 @@ void ListText(const TPayloadHeader& h, const std::vector<uint8_t>& file) {
                     int(m.FileSize), int(m.PackedSize), int(m.StartOffset), int(m.EndOffset));
     }
     std::cout << line;
+    if (const int owner = SameBytesAs(h, slot))
+      std::cout << "     filled in: the same bytes as slot " << owner << "\n";
   }
   const auto data = DataFileOf(h, file);
   if (!data.present) return;
@@ -120,7 +122,8 @@ void ListJson(const TPayloadHeader& h, const std::vector<uint8_t>& file) {
         << ", \"coding\": \"" << CodingOf(file, m) << "\""
         << ", \"stored_size\": " << StoredLength(m) << ", \"file_size\": " << m.FileSize
         << ", \"packed_size\": " << m.PackedSize << ", \"start_offset\": " << m.StartOffset
-        << ", \"end_offset\": " << m.EndOffset << "}";
+        << ", \"end_offset\": " << m.EndOffset << ", \"same_bytes_as\": " << SameBytesAs(h, slot)
+        << "}";
   }
   out << "\n  ]";
   const auto data = DataFileOf(h, file);

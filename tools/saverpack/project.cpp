@@ -200,8 +200,17 @@ class Loader {
       data.compression = Compression::Never;
       data.line = project_.data.line;
     }
+    if (!project_.data.present && !project_.slots[msDataFile].present) {
+      // An empty data file (no entries) is the one file the installer needs that it also removes.
+      project_.data.present = true;
+      SlotSpec& data = project_.slots[msDataFile];
+      data.present = data.filledIn = true;
+      data.destination = kDefaultDestination[msDataFile];
+      data.line = 1;
+    }
     if (project_.data.present && project_.slots[msDataFile].payloadName.empty())
       project_.slots[msDataFile].payloadName = project_.saverName + ".ssd";
+    FillSlotsWithTheDataFile();
 
     for (int slot = 1; slot < kMemberCount; ++slot) {
       const SlotSpec& plan = project_.slots[slot];
@@ -212,6 +221,22 @@ class Loader {
     }
     project_.hasLicense = project_.slots[msLicense].present;
     project_.showDocument = project_.slots[msDocument].present;
+  }
+
+  // The installer extracts slots 6 to 10 on every installation and stops at an empty one. The
+  // further file and the libraries the author left out repeat the data file's record: the same
+  // stored bytes under the same name, written over it, and removed with it at the end.
+  void FillSlotsWithTheDataFile() {
+    const SlotSpec& data = project_.slots[msDataFile];
+    for (int slot : {msExtraFile, msSaverLib1, msSaverLib2}) {
+      SlotSpec& plan = project_.slots[slot];
+      if (plan.present) continue;
+      plan.present = plan.filledIn = true;
+      plan.sameBytesAs = msDataFile;
+      plan.payloadName = data.payloadName;
+      plan.destination = data.destination;
+      plan.line = 1;
+    }
   }
 
   void ReadEntry(const toml::node& node) {
@@ -292,27 +317,21 @@ class Loader {
         Problem(1, std::string("the installer needs [files.") + SlotKey(slot) + "] (the " +
                        SlotRole(slot) + ") with these options");
 
-    const SlotSpec& content = project_.slots[msContent];
-    if (project_.contentMode == cmPicture && content.present && !content.source.empty() &&
-        !LooksLikeBitmap(content.source))
-      Problem(content.line, content.source.string() + " is not a Windows bitmap (.bmp)");
+    SlotSpec& content = project_.slots[msContent];
+    if (project_.contentMode == cmPicture && content.present && !content.source.empty()) {
+      content.asPicture = true;
+      // The installer writes the picture under its payload name with ".bmp"; so does the default.
+      if (content.payloadName == content.source.filename().string())
+        content.payloadName = content.source.stem().string() + ".bmp";
+    }
 
-    bool copiesMovie = project_.data.movieSource == kMovieFromContent && !project_.data.entries.empty();
-    for (const auto& entry : project_.data.entries) copiesMovie |= entry.kind == kCopiedEntry;
+    const auto& entries = project_.data.entries;
+    const bool copiesMovie = CopiesContentMovie(project_.data.movieSource, entries.size(),
+                                                entries.empty() ? 0 : entries[0].kind, true);
     if (copiesMovie && (content.payloadName != "installer.scf" || project_.contentMode == cmPicture ||
                         project_.contentMode == cmSilent))
       Problem(project_.data.line, "the data file copies the content movie, which the installer finds "
               "only as installer.scf in a window that shows a movie");
-  }
-
-  static bool LooksLikeBitmap(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    uint8_t head[18] = {};
-    in.read(reinterpret_cast<char*>(head), sizeof head);
-    if (in.gcount() < 18 || head[0] != 'B' || head[1] != 'M') return false;
-    const uint32_t dibSize = head[14] | head[15] << 8 | head[16] << 16 | uint32_t(head[17]) << 24;
-    return dibSize == 12 || dibSize == 40 || dibSize == 52 || dibSize == 56 || dibSize == 108 ||
-           dibSize == 124;
   }
 
   std::filesystem::path defaultCodec_;

@@ -1,0 +1,116 @@
+#include "picture.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "file_io.h"
+
+#define STBI_NO_STDIO
+#define STBI_NO_HDR
+#define STBI_NO_LINEAR
+#define STBI_ONLY_PNG
+#define STBI_ONLY_JPEG
+#define STBI_ONLY_GIF
+#define STBI_ONLY_BMP
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_RESIZE_IMPLEMENTATION
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wconversion"
+#pragma GCC diagnostic ignored "-Wshadow"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wdouble-promotion"
+#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
+#include "stb_image.h"
+#include "stb_image_resize.h"
+#pragma GCC diagnostic pop
+
+namespace saverpack {
+namespace {
+
+uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
+
+bool IsBoxBitmap(const std::vector<uint8_t>& b) {
+  if (b.size() < 54 || b[0] != 'B' || b[1] != 'M' || Le32(&b[14]) != 40) return false;
+  const auto width = static_cast<int32_t>(Le32(&b[18]));
+  const auto height = static_cast<int32_t>(Le32(&b[22]));
+  const unsigned bits = b[28] | b[29] << 8;
+  return width == kPictureWidth && (height == kPictureHeight || height == -kPictureHeight) &&
+         bits == 24 && Le32(&b[30]) == 0;
+}
+
+void PutLe(std::vector<uint8_t>& out, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+// A bottom-up 24-bit bitmap of RGB rows.
+std::vector<uint8_t> WriteBitmap(const uint8_t* rgb, int width, int height) {
+  const int rowBytes = (width * 3 + 3) & ~3;
+  const uint32_t imageSize = static_cast<uint32_t>(rowBytes * height);
+  std::vector<uint8_t> out;
+  out.reserve(54 + imageSize);
+  out.push_back('B');
+  out.push_back('M');
+  PutLe(out, 54 + imageSize, 4);
+  PutLe(out, 0, 4);
+  PutLe(out, 54, 4);
+  PutLe(out, 40, 4);  // BITMAPINFOHEADER
+  PutLe(out, static_cast<uint32_t>(width), 4);
+  PutLe(out, static_cast<uint32_t>(height), 4);
+  PutLe(out, 1, 2);
+  PutLe(out, 24, 2);
+  PutLe(out, 0, 4);  // BI_RGB
+  PutLe(out, imageSize, 4);
+  PutLe(out, 2835, 4);  // 72 dpi
+  PutLe(out, 2835, 4);
+  PutLe(out, 0, 4);
+  PutLe(out, 0, 4);
+  for (int y = height - 1; y >= 0; --y) {
+    const uint8_t* row = rgb + static_cast<size_t>(y) * width * 3;
+    for (int x = 0; x < width; ++x) {
+      out.push_back(row[3 * x + 2]);
+      out.push_back(row[3 * x + 1]);
+      out.push_back(row[3 * x]);
+    }
+    out.insert(out.end(), static_cast<size_t>(rowBytes - width * 3), 0);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<uint8_t> PictureAsBitmap(const std::filesystem::path& file) {
+  const std::vector<uint8_t> bytes = ReadFile(file);
+  if (IsBoxBitmap(bytes)) return bytes;
+  if (bytes.size() > static_cast<size_t>(INT32_MAX))
+    throw ToolError(file.string() + ": too large for a picture");
+  int width = 0, height = 0, channels = 0;
+  std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
+      stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height,
+                            &channels, 4),
+      stbi_image_free);
+  if (!pixels)
+    throw ToolError(file.string() + ": cannot be decoded as a PNG, JPEG, GIF or BMP picture (" +
+                    stbi_failure_reason() + ")");
+  // Fit inside the box, keeping the proportions.
+  const double scale = std::min(double(kPictureWidth) / width, double(kPictureHeight) / height);
+  const int w = std::clamp(static_cast<int>(width * scale + 0.5), 1, kPictureWidth);
+  const int h = std::clamp(static_cast<int>(height * scale + 0.5), 1, kPictureHeight);
+  std::vector<uint8_t> scaled(static_cast<size_t>(w) * h * 4);
+  if (!stbir_resize_uint8_srgb(pixels.get(), width, height, 0, scaled.data(), w, h, 0, 4, 3, 0))
+    throw ToolError(file.string() + ": the picture could not be scaled");
+  std::vector<uint8_t> box(static_cast<size_t>(kPictureWidth) * kPictureHeight * 3, 0xFF);
+  const int left = (kPictureWidth - w) / 2, top = (kPictureHeight - h) / 2;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const uint8_t* p = &scaled[(static_cast<size_t>(y) * w + x) * 4];
+      uint8_t* q = &box[(static_cast<size_t>(top + y) * kPictureWidth + left + x) * 3];
+      for (int c = 0; c < 3; ++c) q[c] = static_cast<uint8_t>((p[c] * p[3] + 255 * (255 - p[3]) + 127) / 255);
+    }
+  }
+  return WriteBitmap(box.data(), kPictureWidth, kPictureHeight);
+}
+
+}  // namespace saverpack
