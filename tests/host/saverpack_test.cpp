@@ -313,3 +313,89 @@ TEST_F(SaverProject, ALaterCopiedEntryIsACopyOfTheFirstEntryNotOfTheMovie) {
 }
 
 }  // namespace
+
+namespace {
+
+// The smallest program a signing tool accepts: headers and one section, 1024 bytes.
+std::vector<uint8_t> SmallestProgram() {
+  std::vector<uint8_t> pe(1024, 0);
+  auto put = [&](size_t at, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) pe[at + i] = static_cast<uint8_t>(value >> (8 * i));
+  };
+  pe[0] = 'M', pe[1] = 'Z';
+  put(0x3C, 0x40, 4);
+  put(0x40, 0x00004550, 4);                   // "PE\0\0"
+  put(0x44, 0x14C, 2), put(0x46, 1, 2);       // i386, one section
+  put(0x54, 224, 2), put(0x56, 0x0102, 2);    // optional header size; executable, 32-bit
+  const size_t opt = 0x58;
+  put(opt, 0x10B, 2);                         // PE32
+  put(opt + 16, 0x1000, 4);                   // entry point
+  put(opt + 28, 0x400000, 4);                 // image base
+  put(opt + 32, 0x1000, 4), put(opt + 36, 0x200, 4);  // section and file alignment
+  put(opt + 40, 4, 2), put(opt + 48, 4, 2);   // OS and subsystem versions
+  put(opt + 56, 0x2000, 4), put(opt + 60, 0x200, 4);  // image size, header size
+  put(opt + 68, 2, 2);                        // GUI
+  put(opt + 92, 16, 4);                       // data directories
+  const size_t section = opt + 224;
+  std::memcpy(&pe[section], ".text", 5);
+  put(section + 8, 0x200, 4), put(section + 12, 0x1000, 4);
+  put(section + 16, 0x200, 4), put(section + 20, 0x200, 4);
+  put(section + 36, 0x60000020, 4);
+  pe[0x200] = 0xC3;                           // ret
+  return pe;
+}
+
+// Signing as a build step, with a test certificate made here and the tools authors use.
+TEST_F(SaverProject, ABuildSignsWithEitherStyleOfCommandAndChecksThePayload) {
+  if (std::system("command -v osslsigncode >/dev/null && command -v openssl >/dev/null") != 0)
+    GTEST_SKIP() << "osslsigncode and openssl are installed by scripts/setup";
+  Write(dir / "stub.exe", SmallestProgram());
+  const std::string key = dir / "key.pem", cert = dir / "cert.pem";
+  ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Aquarium Author' "
+                         "-keyout " + key + " -out " + cert + " 2>/dev/null").c_str()), 0);
+  const std::string sign = "osslsigncode sign -certs " + cert + " -key " + key;
+  Write(dir / "p.toml", Project(kTop, DataTables()));
+  const std::string build = "build -q --stub " + (dir / "stub.exe") + " " + (dir / "p.toml");
+  // osslsigncode's style: {in} and {out}; signtool's: {file}, signed in place.
+  for (const std::string& command :
+       {sign + " -in {in} -out {out} >/dev/null", sign + " -in {file} -out {file}.s >/dev/null && mv {file}.s {file}"}) {
+    std::filesystem::remove(dir / "signed.exe");
+    const auto run = RunSaverpack(build + " -o " + (dir / "signed.exe") + " --sign \"" + command + "\"");
+    ASSERT_EQ(run.exitCode, 0) << command << run.output;
+    EXPECT_EQ(std::system(("osslsigncode verify -CAfile " + cert + " -in " + (dir / "signed.exe") +
+                           " >/dev/null 2>&1").c_str()), 0) << command;
+    const auto verify = RunSaverpack("verify " + (dir / "signed.exe"));
+    EXPECT_EQ(verify.exitCode, 0) << verify.output;
+    EXPECT_NE(verify.output.find("signed by \"Aquarium Author\""), std::string::npos) << verify.output;
+  }
+  // The payload is the unsigned build's, byte for byte.
+  ASSERT_EQ(Build(Project(kTop, DataTables()), "plain.exe").exitCode, 0);
+  const auto plain = ReadFileBytes(dir / "plain.exe"), signedFile = ReadFileBytes(dir / "signed.exe");
+  EXPECT_TRUE(std::equal(plain.begin() + kPayloadOffset, plain.end(), signedFile.begin() + kPayloadOffset));
+
+  // A cut signed file: its security entry no longer agrees with the file.
+  Write(dir / "cut.exe", std::vector<uint8_t>(signedFile.begin(), signedFile.end() - 100));
+  const auto cut = RunSaverpack("verify " + (dir / "cut.exe"));
+  EXPECT_EQ(cut.exitCode, 1);
+  EXPECT_NE(cut.output.find("security entry"), std::string::npos) << cut.output;
+}
+
+TEST_F(SaverProject, ASignCommandThatFailsOrSignsNothingLeavesNoFile) {
+  Write(dir / "p.toml", Project(kTop, DataTables()));
+  const std::string build = "build -q --stub " + (dir / "stub.exe") + " -o " + (dir / "s.exe") + " " + (dir / "p.toml");
+  const std::pair<std::string, std::string> cases[] = {
+      {"false {file}", "the sign command failed (exit status 1)"},
+      {"true {in} {out}", "the sign command wrote nothing"},
+      {"cp {in} {out}", "left no signature behind the payload"},
+      {"sign-it-somehow", "names neither {in} and {out} nor {file}"},
+  };
+  for (const auto& [command, message] : cases) {
+    const auto run = RunSaverpack(build + " --sign \"" + command + "\"");
+    EXPECT_EQ(run.exitCode, 1) << command;
+    EXPECT_NE(run.output.find(message), std::string::npos) << run.output;
+    for (const char* left : {"s.exe", "s.exe.unsigned", "s.exe.signed"})
+      EXPECT_FALSE(std::filesystem::exists(dir / left)) << command << " left " << left;
+  }
+}
+
+}  // namespace

@@ -1,7 +1,11 @@
 // saverpack build: a project file in, an installer file out.
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <limits>
@@ -15,6 +19,7 @@
 #include "file_io.h"
 #include "payload_writer.h"
 #include "picture.h"
+#include "signature.h"
 #include "project.h"
 
 namespace saverpack {
@@ -96,12 +101,88 @@ std::vector<uint8_t> BuildData(const Project& project, std::vector<Packed>& pack
   return BuildDataFile(settings, project.data.movieSource, inputs);
 }
 
+std::string Quote(const std::string& path) {
+#ifdef _WIN32
+  return "\"" + path + "\"";
+#else
+  std::string quoted = "'";
+  for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+#endif
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+// A signing tool may change the PE checksum and security entry and append its certificate table
+// behind the payload; every other byte must be the unsigned installer's.
+void CheckSigned(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after,
+                 const std::string& what) {
+  if (after.size() <= before.size())
+    throw ToolError(what + ": the sign command left no signature behind the payload");
+  const SigningFields fields = SigningFieldsOf(before);
+  for (size_t i = 0; i < before.size(); ++i) {
+    const auto at = static_cast<int64_t>(i);
+    const bool mayChange = (at >= fields.checksum && at < fields.checksum + 4) ||
+                           (at >= fields.securityEntry && at < fields.securityEntry + 8);
+    if (!mayChange && before[i] != after[i])
+      throw ToolError(what + ": the sign command changed byte " + std::to_string(i) +
+                      (at >= kPayloadOffset ? " of the payload" : " of the installer program"));
+  }
+  const SignatureInfo signature = ReadSignature(after, static_cast<int64_t>(before.size()));
+  if (!signature.signed_) throw ToolError(what + ": the signed file's PE header names no signature");
+  if (!signature.problem.empty()) throw ToolError(what + ": " + signature.problem);
+}
+
+// Runs the author's sign command on the finished installer and puts the signed file at output.
+// {in} and {out}: the unsigned file and the signed file the command writes; {file}: one file
+// signed in place. Nothing is left at output, nor beside it, when anything fails.
+void SignInto(const std::filesystem::path& output, const std::vector<uint8_t>& image,
+              const std::string& command) {
+  const bool inPlace = command.find("{file}") != std::string::npos;
+  if (!inPlace && (command.find("{in}") == std::string::npos || command.find("{out}") == std::string::npos))
+    throw ToolError("the sign command names neither {in} and {out} nor {file}: " + command);
+  const std::filesystem::path unsignedFile = output.string() + ".unsigned";
+  const std::filesystem::path signedFile =
+      inPlace ? unsignedFile : std::filesystem::path(output.string() + ".signed");
+  struct Tidy {
+    std::filesystem::path a, b;
+    ~Tidy() {
+      std::error_code ignored;
+      std::filesystem::remove(a, ignored);
+      std::filesystem::remove(b, ignored);
+    }
+  } tidy{unsignedFile, signedFile};
+  WriteFile(unsignedFile, image);
+  std::string line = command;
+  ReplaceAll(line, "{in}", Quote(unsignedFile.string()));
+  ReplaceAll(line, "{out}", Quote(signedFile.string()));
+  ReplaceAll(line, "{file}", Quote(unsignedFile.string()));
+  std::cout.flush();
+  int status = std::system(line.c_str());
+#ifndef _WIN32
+  if (status != -1 && WIFEXITED(status)) status = WEXITSTATUS(status);
+#endif
+  if (status != 0)
+    throw ToolError(output.string() + ": the sign command failed (exit status " +
+                    std::to_string(status) + "): " + command);
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(signedFile, error) || std::filesystem::file_size(signedFile, error) == 0)
+    throw ToolError(output.string() + ": the sign command wrote nothing at " + signedFile.string());
+  CheckSigned(image, ReadFile(signedFile), output.string());
+  std::filesystem::rename(signedFile, output, error);
+  if (error) throw ToolError(output.string() + ": cannot be written: " + error.message());
+}
+
 struct BuildOptions {
   std::string project;
   std::string output;
   std::string stub;
   bool quiet = false;
   bool fast = false;
+  std::string sign;
 };
 
 void RunBuild(const BuildOptions& o) {
@@ -155,7 +236,9 @@ void RunBuild(const BuildOptions& o) {
                                 plan.sameBytesAs};
   }
   try {
-    WriteFile(output, BuildInstallerImage(stub, options, inputs));
+    const auto image = BuildInstallerImage(stub, options, inputs);
+    const std::string sign = o.sign.empty() ? project.sign : o.sign;
+    if (sign.empty()) WriteFile(output, image); else SignInto(output, image, sign);
   } catch (const PayloadLayoutError& e) {
     throw ToolError(project.file.string() + ": " + e.what() + " (stub " + stubPath.string() + ")");
   }
@@ -171,6 +254,11 @@ void AddBuildCommand(CLI::App& app) {
   build->add_option("-o,--output", o->output, "Installer to write (default: PROJECT's name + .exe)");
   build->add_option("--stub", o->stub, "The installer program (default: install.exe beside saverpack)");
   build->add_flag("-q,--quiet", o->quiet, "No progress and no closing line");
+  build->add_option("--sign", o->sign,
+                    "Sign the finished installer with this command (the project's sign = \"...\" "
+                    "too): {in} and {out} stand for the unsigned file and the signed file it "
+                    "writes (osslsigncode), {file} for one file signed in place (signtool); "
+                    "the payload is checked untouched and the signature behind it");
   build->add_flag("--fast", o->fast,
                   "Implode quickly (a few percent larger) instead of the smallest streams; "
                   "the project's level = \"fast\" does the same");

@@ -5,6 +5,7 @@
 #include "cp1252.h"
 #include "dcl.h"
 #include "file_io.h"
+#include "signature.h"
 
 namespace saverpack {
 namespace {
@@ -128,6 +129,14 @@ MemberContent ExpandMember(std::span<const uint8_t> file, const TPayloadMember& 
   return Expanded(StoredBytes(file, member), member.Compressed != 0, member.FileSize);
 }
 
+int64_t PayloadEnd(const TPayloadHeader& header) {
+  int64_t end = kFirstMemberOffset;
+  for (int slot = 1; slot < kMemberCount; ++slot)
+    if (!IsEmptySlot(header.Members[slot]))
+      end = std::max<int64_t>(end, int64_t{header.Members[slot].EndOffset} + 1);
+  return end;
+}
+
 int SameBytesAs(const TPayloadHeader& header, int slot) {
   const TPayloadMember& m = header.Members[slot];
   if (IsEmptySlot(m)) return 0;
@@ -203,6 +212,8 @@ std::vector<std::string> VerifyInstaller(std::span<const uint8_t> file) {
     }
   }
   if (!IsEmptySlot(header->Members[msDataFile])) VerifyDataFile(*header, DataFileOf(*header, file), problems);
+  const SignatureInfo signature = ReadSignature(file, PayloadEnd(*header));
+  if (!signature.problem.empty()) problems.push_back("signature: " + signature.problem);
   return problems;
 }
 

@@ -46,6 +46,9 @@ std::string StreamCoding(std::span<const uint8_t> stream, bool imploded);
 // left out so, over the data file), or 0 when its bytes are its own.
 int SameBytesAs(const TPayloadHeader& header, int slot);
 
+// The first byte behind the header and every member's stored bytes.
+int64_t PayloadEnd(const TPayloadHeader& header);
+
 DataFileInfo DataFileOf(const TPayloadHeader& header, std::span<const uint8_t> file);
 
 // Every problem that would stop or spoil an installation, one line each; empty when sound.

@@ -9,6 +9,7 @@
 #include "dcl.h"
 #include "file_io.h"
 #include "inspect.h"
+#include "signature.h"
 #include "payload_checks.h"
 
 namespace saverpack {
@@ -54,6 +55,16 @@ TPayloadHeader HeaderOrThrow(const std::string& path, const std::vector<uint8_t>
   return *header;
 }
 
+std::string SignatureLine(const TPayloadHeader& h, std::span<const uint8_t> file) {
+  const SignatureInfo s = ReadSignature(file, PayloadEnd(h));
+  if (!s.signed_) return "Signature: none";
+  std::string line = "Signature: Authenticode, " + std::to_string(s.size) + " bytes at " +
+                     std::to_string(s.offset);
+  if (!s.signer.empty()) line += ", signed by " + Quoted(s.signer);
+  if (!s.problem.empty()) line += " (" + s.problem + ")";
+  return line;
+}
+
 void ListText(const TPayloadHeader& h, const std::vector<uint8_t>& file) {
   std::cout << "ContentMode " << int(h.ContentMode) << " (" << ContentWords(h.ContentMode)
             << "), HasLicense " << int(h.HasLicense) << ", ShowDocument " << int(h.ShowDocument)
@@ -77,6 +88,7 @@ void ListText(const TPayloadHeader& h, const std::vector<uint8_t>& file) {
     if (const int owner = SameBytesAs(h, slot))
       std::cout << "     filled in: the same bytes as slot " << owner << "\n";
   }
+  std::cout << "\n" << SignatureLine(h, file) << "\n";
   const auto data = DataFileOf(h, file);
   if (!data.present) return;
   if (!data.problem.empty()) {
@@ -126,6 +138,14 @@ void ListJson(const TPayloadHeader& h, const std::vector<uint8_t>& file) {
         << "}";
   }
   out << "\n  ]";
+  const SignatureInfo signature = ReadSignature(file, PayloadEnd(h));
+  out << ",\n  \"signature\": ";
+  if (signature.signed_)
+    out << "{\"size\": " << signature.size << ", \"offset\": " << signature.offset
+        << ", \"signer\": " << Quoted(signature.signer) << ", \"sound\": "
+        << (signature.problem.empty() ? "true" : "false") << "}";
+  else
+    out << "null";
   const auto data = DataFileOf(h, file);
   if (data.present && data.problem.empty()) {
     out << ",\n  \"data_file\": {\"entry_count\": " << data.table.Header.EntryCount
@@ -159,7 +179,8 @@ void RunVerify(const std::string& path) {
   const auto problems = VerifyInstaller(file);
   for (const auto& problem : problems) std::cerr << path << ": " << problem << "\n";
   if (!problems.empty()) throw QuietFailure();
-  std::cout << path << ": sound\n";
+  const auto header = HeaderOfInstaller(file);
+  std::cout << path << ": sound; " << SignatureLine(*header, file) << "\n";
 }
 
 struct ExtractOptions {

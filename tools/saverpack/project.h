@@ -51,6 +51,7 @@ struct Project {
   uint8_t showDocument = 0;
   uint8_t openDisplayProperties = 0;
   bool fast = false;             // level = "fast": the quick encoder instead of the smallest
+  std::string sign;              // the command that signs the finished installer, or empty
   std::array<SlotSpec, kMemberCount> slots;
   DataSpec data;
 };
