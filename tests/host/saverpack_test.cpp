@@ -12,6 +12,10 @@
 #include "payload_checks.h"
 #include "payload_writer.h"
 #include "tool_runner.h"
+#include "data_file_writer.h"
+#include "dcl.h"
+
+#include <map>
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #pragma GCC diagnostic push
@@ -395,6 +399,120 @@ TEST_F(SaverProject, ASignCommandThatFailsOrSignsNothingLeavesNoFile) {
     EXPECT_NE(run.output.find(message), std::string::npos) << run.output;
     for (const char* left : {"s.exe", "s.exe.unsigned", "s.exe.signed"})
       EXPECT_FALSE(std::filesystem::exists(dir / left)) << command << " left " << left;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+std::map<std::string, std::vector<uint8_t>> FilesUnder(const std::filesystem::path& folder) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+    if (entry.is_regular_file())
+      files[entry.path().lexically_relative(folder).string()] = ReadFileBytes(entry.path());
+  return files;
+}
+
+// An installer another tool made: members imploded by the library's own encoder in settings
+// that are not ours, a data file with an imploded chunk and a copied entry.
+TEST_F(SaverProject, RepackMakesASmallerInstallerThatExtractsToTheSameFiles) {
+  const auto text = ReadFileBytes(dir / "saver.scr");
+  const auto lib = ReadFileBytes(dir / "lib1.dll");
+  const auto notes = ReadFileBytes(dir / "notes.txt");
+  auto imploded = [](const std::vector<uint8_t>& plain, unsigned dict) {
+    return dcl::Implode(plain, CMP_BINARY, dict);  // not the smallest stream
+  };
+  TDataEntryInput first{"first.dat", 0, 7, imploded(notes, 1024), true, static_cast<int32_t>(notes.size())};
+  TDataEntryInput copy{"copy.dat", kCopiedEntry, 0, {}, false, 0};
+  const auto data = BuildDataFile({}, 0, {first, copy});
+  TPayloadOptions options;
+  options.ContentMode = 0;
+  options.SaverName = "Old Aquarium";
+  TMemberInputs members;
+  const auto codec = ReadFileBytes(dir / "impborl.dll");
+  auto member = [&](const char* name, const std::vector<uint8_t>& plain, int32_t destination, bool implode) {
+    const auto stored = implode ? imploded(plain, 1024) : plain;
+    return TMemberInput{name, stored, destination, implode, static_cast<int32_t>(plain.size()),
+                        static_cast<int32_t>(stored.size())};
+  };
+  members[msCompressionLib] = member("impborl.dat", codec, 3, false);
+  members[msContent] = member("installer.scf", ReadFileBytes(dir / "extra.scf"), 5, false);
+  members[msSaverEngine] = member("Old.scr", text, 2, true);
+  members[msExtraFile] = member("extra.txt", text, 5, true);
+  members[msDataFile] = member("Old.ssd", data, 4, false);
+  members[msSaverLib1] = member("saver1.dll", lib, 5, true);
+  members[msSaverLib2] = member("saver2.dll", lib, 5, false);
+  Write(dir / "old.exe", BuildInstallerImage(SmallestProgram(), options, members));
+  ASSERT_EQ(RunSaverpack("verify " + (dir / "old.exe")).exitCode, 0);
+
+  const auto run = RunSaverpack("repack " + (dir / "old.exe") + " -o " + (dir / "new.exe") + " --stub " +
+                                (dir / "stub.exe") + " --codec " + (dir / "impborl.dll"));
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find("-> " + (dir / "new.exe")), std::string::npos) << run.output;
+  EXPECT_LT(std::filesystem::file_size(dir / "new.exe"), std::filesystem::file_size(dir / "old.exe"));
+  EXPECT_EQ(RunSaverpack("verify " + (dir / "new.exe")).exitCode, 0);
+  ASSERT_EQ(RunSaverpack("extract " + (dir / "old.exe") + " -C " + (dir / "a")).exitCode, 0);
+  ASSERT_EQ(RunSaverpack("extract " + (dir / "new.exe") + " -C " + (dir / "b")).exitCode, 0);
+  // Every member and entry alike; the data file's own bytes hold its chunks imploded anew.
+  auto a = FilesUnder(dir / "a"), b = FilesUnder(dir / "b");
+  EXPECT_NE(a.at("Old.ssd"), b.at("Old.ssd"));
+  a.erase("Old.ssd");
+  b.erase("Old.ssd");
+  EXPECT_EQ(a.size(), 7u);  // six members and the one entry with a chunk
+  EXPECT_EQ(a, b);
+  const auto after = RunSaverpack("list " + (dir / "new.exe")).output;
+  for (const char* same : {"SaverName \"Old Aquarium\"", "ContentMode 0", "copy.dat\", kind 3", "chunk kind 7"})
+    EXPECT_NE(after.find(same), std::string::npos) << same << "\n" << after;
+
+  // A damaged installer is refused, and nothing is written.
+  auto damaged = ReadFileBytes(dir / "old.exe");
+  damaged.resize(damaged.size() - 10);
+  Write(dir / "damaged.exe", damaged);
+  const auto refused = RunSaverpack("repack " + (dir / "damaged.exe") + " -o " + (dir / "x.exe") + " --stub " +
+                                    (dir / "stub.exe") + " --codec " + (dir / "impborl.dll"));
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.output.find("damaged.exe: not repacked"), std::string::npos) << refused.output;
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.exe"));
+}
+
+TEST_F(SaverProject, NewMakesAProjectThatBuildsAtOnce) {
+  WritePng(dir / "shot.png", 640, 480);
+  const std::string folder = dir / "Reef";
+  const auto made = RunSaverpack("new " + folder + " --program " + (dir / "saver.scr") + " --picture " + (dir / "shot.png"));
+  ASSERT_EQ(made.exitCode, 0) << made.output;
+  const auto project = ReadFileBytes(folder + "/Reef.toml");
+  const std::string text(project.begin(), project.end());
+  for (const char* key : {"name = \"Reef\"", "content = \"picture\"", "level = \"best\"", "# sign = ",
+                          "[files.program]", "path = \"shot.png\"", "# [files.license]", "# [data]"})
+    EXPECT_NE(text.find(key), std::string::npos) << key;
+  // (The codec lies beside saverpack in dist/; here the test gives it.)
+  Write(folder + "/impborl.dll", ReadFileBytes(dir / "impborl.dll"));
+  std::ofstream(folder + "/Reef.toml", std::ios::app) << "[files.codec]\npath = \"impborl.dll\"\n";
+  const auto build = RunSaverpack("build -q --stub " + (dir / "stub.exe") + " " + folder + "/Reef.toml");
+  EXPECT_EQ(build.exitCode, 0) << build.output;
+  EXPECT_EQ(RunSaverpack("verify " + folder + "/Reef.exe").exitCode, 0);
+
+  const auto again = RunSaverpack("new " + folder);
+  EXPECT_EQ(again.exitCode, 1);
+  EXPECT_NE(again.output.find("already exists"), std::string::npos) << again.output;
+  const auto missing = RunSaverpack("new " + (dir / "Other") + " --picture " + (dir / "none.png"));
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.output.find("none.png: no such file"), std::string::npos) << missing.output;
+  EXPECT_FALSE(std::filesystem::exists(dir / "Other"));
+}
+
+TEST(SaverpackHelp, EveryNewCommandNamesItsOptions) {
+  const std::pair<const char*, std::vector<const char*>> commands[] = {
+      {"new", {"--program", "--picture", "NAME"}},
+      {"build", {"--sign", "--fast", "--stub", "--output"}},
+      {"repack", {"--stub", "--codec", "--fast", "--output"}},
+      {"implode", {"--fast", "--ascii", "--dict"}},
+  };
+  for (const auto& [command, options] : commands) {
+    const auto help = RunSaverpack(std::string(command) + " --help");
+    EXPECT_EQ(help.exitCode, 0) << command;
+    for (const char* option : options) EXPECT_NE(help.output.find(option), std::string::npos) << command << " " << option;
   }
 }
 

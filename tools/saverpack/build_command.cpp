@@ -17,6 +17,8 @@
 #include "data_file_writer.h"
 #include "dcl.h"
 #include "file_io.h"
+#include "inspect.h"
+#include "payload_checks.h"
 #include "payload_writer.h"
 #include "picture.h"
 #include "signature.h"
@@ -245,7 +247,121 @@ void RunBuild(const BuildOptions& o) {
   if (!o.quiet) std::cerr << "saverpack: wrote " << output.string() << "\n";
 }
 
+struct RepackOptions {
+  std::string input, output, stub, codec;
+  bool quiet = false;
+  bool fast = false;
+};
+
+// The data file again, its settings header kept, each entry's chunk packed anew.
+std::vector<uint8_t> RepackData(const TPayloadHeader& header, std::span<const uint8_t> old,
+                                dcl::Level level, bool quiet) {
+  const DataFileInfo data = DataFileOf(header, old);
+  std::vector<Packed> packed(data.table.Entries.size());
+  std::vector<std::function<void()>> jobs;
+  for (size_t i = 0; i < packed.size(); ++i) {
+    const TChunk& chunk = data.chunks[i].chunk;
+    if (chunk.Header.FileSize == 0 && !chunk.Header.Compressed) continue;  // a copy, or no file
+    jobs.push_back([&, i] {
+      packed[i] = Pack(ExpandChunk(data.chunks[i].chunk).bytes, Compression::Auto,
+                       "data file entry " + std::to_string(i + 1), level);
+    });
+  }
+  RunAll(jobs, quiet);
+  std::vector<TDataEntryInput> inputs;
+  for (size_t i = 0; i < packed.size(); ++i) {
+    const TDataFileEntry& entry = data.table.Entries[i];
+    TDataEntryInput input;
+    input.Name = EntryNameOf(entry);
+    input.EntryKind = entry.EntryKind;
+    input.ChunkKind = data.chunks[i].chunk.Header.ChunkKind;
+    input.Stored = std::move(packed[i].stored);
+    input.Compressed = packed[i].compressed;
+    input.FileSize = packed[i].fileSize;
+    inputs.push_back(std::move(input));
+  }
+  const std::vector<uint8_t> settings(data.bytes.begin(), data.bytes.begin() + kDataFileHeaderSize);
+  return BuildDataFile(settings, data.table.Header.MovieSource, inputs);
+}
+
+// Any sound installer of this format, with our program and codec and every member and entry
+// imploded anew; names, destinations, options and expanded bytes stay as they were.
+void RunRepack(const RepackOptions& o) {
+  const auto old = ReadFile(o.input);
+  const auto problems = VerifyInstaller(old);
+  if (!problems.empty()) {
+    for (const auto& problem : problems) std::cerr << o.input << ": " << problem << "\n";
+    throw ToolError(o.input + ": not repacked: verify finds it unsound");
+  }
+  const TPayloadHeader header = *HeaderOfInstaller(old);
+  const std::filesystem::path tools = ToolFolder();
+  const auto stub = ReadFile(o.stub.empty() ? tools / "install.exe" : std::filesystem::path(o.stub));
+  const std::filesystem::path codecPath = o.codec.empty() ? tools / "impborl.dll" : std::filesystem::path(o.codec);
+  const dcl::Level level = o.fast ? dcl::Level::Fast : dcl::Level::Best;
+
+  std::array<Packed, kMemberCount> members;
+  std::vector<std::function<void()>> jobs;
+  for (int slot = 1; slot < kMemberCount; ++slot) {
+    const TPayloadMember& m = header.Members[slot];
+    if (IsEmptySlot(m) || SameBytesAs(header, slot) || slot == msDataFile) continue;
+    jobs.push_back([&, slot] {
+      if (slot == msCompressionLib)  // the installer needs it plain to expand the rest
+        members[slot] = Pack(ReadFile(codecPath), Compression::Never, codecPath.string(), level);
+      else
+        members[slot] = Pack(ExpandMember(old, header.Members[slot]).bytes, Compression::Auto,
+                             o.input + " slot " + std::to_string(slot), level);
+    });
+  }
+  RunAll(jobs, o.quiet);
+  if (!IsEmptySlot(header.Members[msDataFile]))
+    members[msDataFile] = Pack(RepackData(header, old, level, o.quiet), Compression::Auto,
+                               o.input + " data file", level);
+
+  TPayloadOptions options;
+  options.ContentMode = header.ContentMode;
+  options.HasLicense = header.HasLicense;
+  options.ShowDocument = header.ShowDocument;
+  options.OpenDisplayProperties = header.OpenDisplayProperties;
+  options.SaverName = SaverNameOf(header);
+  TMemberInputs inputs;
+  for (int slot = 1; slot < kMemberCount; ++slot) {
+    const TPayloadMember& m = header.Members[slot];
+    if (IsEmptySlot(m)) continue;
+    Packed& packed = members[slot];
+    inputs[slot] = TMemberInput{MemberFileName(m), std::move(packed.stored), m.Destination,
+                                packed.compressed, packed.fileSize, packed.packedSize,
+                                SameBytesAs(header, slot)};
+  }
+  std::vector<uint8_t> image;
+  try {
+    image = BuildInstallerImage(stub, options, inputs);
+  } catch (const PayloadLayoutError& e) {
+    throw ToolError(o.input + ": " + e.what());
+  }
+  WriteFile(o.output, image);
+  if (!o.quiet) {
+    const auto payload = [](size_t size) { return static_cast<long long>(size) - kPayloadOffset; };
+    std::cerr << "saverpack: " << o.input << " " << old.size() << " bytes (payload "
+              << payload(old.size()) << ") -> " << o.output << " " << image.size()
+              << " bytes (payload " << payload(image.size()) << ")\n";
+  }
+}
+
 }  // namespace
+
+void AddRepackCommand(CLI::App& app) {
+  auto o = std::make_shared<RepackOptions>();
+  CLI::App* repack = app.add_subcommand(
+      "repack", "Rebuild any installer of this format with this saverpack's program, codec and "
+                "smallest streams; names, options and expanded files stay exactly as they were");
+  repack->add_option("OLD", o->input, "The installer to read")->required();
+  repack->add_option("-o,--output", o->output, "The installer to write")->required();
+  repack->add_option("--stub", o->stub, "The installer program (default: install.exe beside saverpack)");
+  repack->add_option("--codec", o->codec, "The codec library (default: impborl.dll beside saverpack)");
+  repack->add_flag("--fast", o->fast, "Implode quickly (a few percent larger)");
+  repack->add_flag("-q,--quiet", o->quiet, "No progress and no sizes");
+  repack->callback([o] { RunRepack(*o); });
+}
 
 void AddBuildCommand(CLI::App& app) {
   auto o = std::make_shared<BuildOptions>();

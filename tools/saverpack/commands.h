@@ -8,6 +8,8 @@ namespace saverpack {
 
 void AddCodecCommands(CLI::App& app);
 void AddBuildCommand(CLI::App& app);
+void AddRepackCommand(CLI::App& app);
+void AddNewCommand(CLI::App& app);
 void AddInspectCommands(CLI::App& app);  // list, verify, extract
 
 // The folder saverpack runs from: install.exe and impborl.dll are looked for there.

@@ -34,9 +34,6 @@ MemberContent Expanded(std::span<const uint8_t> stored, bool imploded, int32_t f
   return content;
 }
 
-MemberContent ExpandChunk(const TChunk& chunk) {
-  return Expanded(chunk.Data, chunk.Header.Compressed != 0, chunk.Header.FileSize);
-}
 
 bool CopiesTheMovie(const DataFileInfo& data) {
   const auto& entries = data.table.Entries;
@@ -121,6 +118,10 @@ void ExtractDataEntries(const TPayloadHeader& header, std::span<const uint8_t> f
 }
 
 }  // namespace
+
+MemberContent ExpandChunk(const TChunk& chunk) {
+  return Expanded(chunk.Data, chunk.Header.Compressed != 0, chunk.Header.FileSize);
+}
 
 MemberContent ExpandMember(std::span<const uint8_t> file, const TPayloadMember& member) {
   const TMemberFault fault = CheckMemberRecord(member, static_cast<int64_t>(file.size()));

@@ -19,6 +19,9 @@ struct MemberContent {
 // The member's file: its stored bytes, exploded when imploded, with the size checked.
 MemberContent ExpandMember(std::span<const uint8_t> file, const TPayloadMember& member);
 
+// A data-file chunk's file, likewise.
+MemberContent ExpandChunk(const TChunk& chunk);
+
 struct DataChunkInfo {
   TChunkFault fault = TChunkFault::None;
   TChunk chunk;  // Data points into DataFileInfo::bytes

@@ -29,7 +29,9 @@ int main(int argc, char** argv) {
   CLI::App app{"saverpack: builds screen-saver installers and inspects them", "saverpack"};
   app.set_version_flag("--version", "saverpack 2.0.3");
   app.require_subcommand(1);
+  saverpack::AddNewCommand(app);
   saverpack::AddBuildCommand(app);
+  saverpack::AddRepackCommand(app);
   saverpack::AddInspectCommands(app);
   saverpack::AddCodecCommands(app);
   try {

@@ -231,9 +231,12 @@ class Loader {
   // stored bytes under the same name, written over it, and removed with it at the end.
   void FillSlotsWithTheDataFile() {
     const SlotSpec& data = project_.slots[msDataFile];
-    for (int slot : {msExtraFile, msSaverLib1, msSaverLib2}) {
+    // A window that shows nothing still extracts its content slot when it starts.
+    const bool showsNothing = project_.contentMode != cmPicture && project_.contentMode != cmSilent &&
+                              project_.contentMode != 2 && project_.contentMode != cmFlashMovieToo;
+    for (int slot : {msContent, msExtraFile, msSaverLib1, msSaverLib2}) {
       SlotSpec& plan = project_.slots[slot];
-      if (plan.present) continue;
+      if (plan.present || (slot == msContent && !showsNothing)) continue;
       plan.present = plan.filledIn = true;
       plan.sameBytesAs = msDataFile;
       plan.payloadName = data.payloadName;
