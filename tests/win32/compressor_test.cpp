@@ -162,4 +162,53 @@ TEST(ImpborlDll, ExplodesEveryVectorByteForByte) {
   FreeLibrary(dll);
 }
 
+// Both codings and every dictionary through the DLL's own exports: its encoder's streams and
+// saverpack's smallest ones explode back, and its CRC is the usual one.
+TEST(ImpborlDll, EveryCodingAndDictionaryRoundTripsThroughItsExports) {
+  HMODULE dll = LoadLibraryA(kBuiltLibrary.c_str());
+  ASSERT_NE(dll, nullptr);
+  using ImplodeFn = unsigned(PK_CDECL*)(pk_read_buf, pk_write_buf, char*, void*, unsigned*, unsigned*);
+  using CrcFn = unsigned long(PK_CDECL*)(char*, unsigned*, unsigned long*);
+  auto implode = reinterpret_cast<ImplodeFn>(reinterpret_cast<void*>(GetProcAddress(dll, "_implode")));
+  auto explode = reinterpret_cast<TCompressor::ExplodeFn>(
+      reinterpret_cast<void*>(GetProcAddress(dll, "_explode")));
+  auto crc32 = reinterpret_cast<CrcFn>(reinterpret_cast<void*>(GetProcAddress(dll, "_crc32")));
+  ASSERT_TRUE(implode && explode && crc32);
+  struct Io {
+    std::vector<uint8_t> in;
+    size_t pos = 0;
+    std::vector<uint8_t> out;
+  };
+  auto read = [](char* buf, unsigned* size, void* param) -> unsigned {
+    auto& s = *static_cast<Io*>(param);
+    const size_t n = std::min<size_t>(*size, s.in.size() - s.pos);
+    std::copy_n(s.in.begin() + static_cast<ptrdiff_t>(s.pos), n, buf);
+    s.pos += n;
+    return static_cast<unsigned>(n);
+  };
+  auto write = [](char* buf, unsigned* size, void* param) {
+    static_cast<Io*>(param)->out.insert(static_cast<Io*>(param)->out.end(), buf, buf + *size);
+  };
+  std::vector<uint8_t> plain = Text(20000);
+  for (int i = 0; i < 20000; ++i) plain.push_back(static_cast<uint8_t>(i * 2654435761u >> 13));
+  for (unsigned type : {0u, 1u}) {
+    for (unsigned dict : {1024u, 2048u, 4096u}) {
+      Io packed{plain};
+      std::vector<char> work(CMP_BUFFER_SIZE);
+      ASSERT_EQ(implode(read, write, work.data(), &packed, &type, &dict), 0u) << type << " " << dict;
+      for (const auto& stream : {packed.out, dcl::Implode(plain, type, dict, dcl::Level::Best)}) {
+        Io back{stream};
+        std::vector<char> explodeWork(EXP_BUFFER_SIZE);
+        EXPECT_EQ(explode(read, write, explodeWork.data(), &back), 0u) << type << " " << dict;
+        EXPECT_EQ(back.out, plain) << type << " " << dict;
+      }
+    }
+  }
+  char check[] = "123456789";
+  unsigned size = 9;
+  unsigned long seed = 0xFFFFFFFFul;
+  EXPECT_EQ(~crc32(check, &size, &seed) & 0xFFFFFFFFul, 0xCBF43926ul);
+  FreeLibrary(dll);
+}
+
 }  // namespace
