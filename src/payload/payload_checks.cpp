@@ -151,3 +151,10 @@ std::string ChunkFaultText(TChunkFault fault) {
 bool CopiesContentMovie(int32_t movieSource, size_t entryCount, uint8_t firstKind, bool firstNamed) {
   return entryCount > 0 && firstNamed && (movieSource == kMovieFromContent || firstKind == kCopiedEntry);
 }
+
+bool IsUsableSaverName(std::string_view name) {
+  for (char c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos)
+      return false;
+  return true;
+}

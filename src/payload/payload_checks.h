@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dataStructures_shared.h"
@@ -72,6 +73,10 @@ struct TChunk {
 };
 
 TChunkFault ReadChunk(std::span<const uint8_t> file, const TDataFileEntry& entry, TChunk& chunk);
+
+// Whether a screen saver's name can stand in a folder name ("<Windows>\<name> dir\") and a
+// registry key: none of \ / : * ? " < > | and no control character. An empty name passes.
+bool IsUsableSaverName(std::string_view name);
 
 // Whether the installer makes the data file's first entry by copying the content movie
 // ("installer.scf" in the saver's folder): MovieSource 3, or entry 1 itself of kind 3, and entry

@@ -517,3 +517,24 @@ TEST(SaverpackHelp, EveryNewCommandNamesItsOptions) {
 }
 
 }  // namespace
+
+namespace {
+
+// A name becomes a folder in the Windows folder and a registry key: nothing that leaves either.
+TEST_F(SaverProject, ANameThatCannotBeAFolderIsRefusedByBuildAndVerify) {
+  for (const char* name : {"..\\\\\\\\evil", "C:", "a/b", "What?", "tab\\there"}) {
+    const auto run = Build(Project("name = \"" + std::string(name) + "\"\ncontent = \"flash\"\n"));
+    EXPECT_EQ(run.exitCode, 1) << name;
+    EXPECT_NE(run.output.find("holds a character that a folder name cannot"), std::string::npos) << run.output;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.exe")) << name;
+  }
+  ASSERT_EQ(Build(Project(kTop, DataTables())).exitCode, 0);
+  auto image = ReadFileBytes(dir / "out.exe");
+  std::memcpy(image.data() + kPayloadOffset + 4, "..\\..\\Up", 9);
+  Write(dir / "climbs.exe", image);
+  const auto verify = RunSaverpack("verify " + (dir / "climbs.exe"));
+  EXPECT_EQ(verify.exitCode, 1);
+  EXPECT_NE(verify.output.find("SaverName \"..\\..\\Up\" holds a character"), std::string::npos) << verify.output;
+}
+
+}  // namespace

@@ -198,6 +198,9 @@ std::vector<std::string> VerifyInstaller(std::span<const uint8_t> file) {
                        " bytes, but the payload header ends at " + std::to_string(kFirstMemberOffset));
     return problems;
   }
+  if (!IsUsableSaverName(SaverNameOf(*header)))
+    problems.push_back("SaverName \"" + Cp1252ToUtf8(SaverNameOf(*header)) +
+                       "\" holds a character that a folder name cannot; the installer refuses it");
   for (int slot : NeededSlots(*header))
     if (IsEmptySlot(header->Members[slot]))
       problems.push_back(SlotLabel(slot) + " is empty, but the installer needs it with these options");

@@ -108,6 +108,9 @@ class Loader {
       if (text->size() > 64)
         Problem(LineOf(name), "name has " + std::to_string(text->size()) +
                                   " bytes; the installer holds at most 64");
+      if (!IsUsableSaverName(*text))
+        Problem(LineOf(name), "name \"" + Cp1252ToUtf8(*text) + "\" holds a character that a "
+                "folder name cannot (\\ / : * ? \" < > | or a control character)");
       project_.saverName = *text;
     }
 
