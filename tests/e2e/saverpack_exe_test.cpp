@@ -2,9 +2,19 @@
 // installs silently.
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "control_ids.h"
 #include "installer_run.h"
 #include "test_paths.h"
 #include "win32_fixtures.h"
+
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wconversion"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#include "stb_image_write.h"
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -47,6 +57,44 @@ path = "notes.txt"
   EXPECT_EQ(driver::WaitForExit(install, 60000), 0);
   EXPECT_EQ(ReadAll(WindowsFolder() + "Packed.scr"), TextBytes(20000));
   EXPECT_EQ(ReadAll(WindowsFolder() + "Packed dir\\notes.txt"), TextBytes(400));
+}
+
+std::set<std::string> FilesIn(const std::string& folder) {
+  std::set<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(found.cFileName);
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
+}
+
+// A name, a program and a PNG: clicked through, it leaves the program in the Windows folder and
+// in the saver's folder only the picture; the filled-in slots leave nothing.
+TEST(SaverpackExe, AProgramAndAPngInstallAndLeaveOnlyThePicture) {
+  const std::string dir = TempFolder();
+  WriteAll(dir + "install.exe", BuiltInstallExe());
+  WriteAll(dir + "impborl.dll", BuiltCodec());
+  WriteAll(dir + "Mini.scr", TextBytes(12000));
+  std::vector<uint8_t> rgb(800 * 600 * 3);
+  for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<uint8_t>(i / 2400);
+  ASSERT_TRUE(stbi_write_png((dir + "photo.png").c_str(), 800, 600, 3, rgb.data(), 800 * 3));
+  WriteText(dir + "mini.toml", "name = \"Mini\"\ncontent = \"picture\"\n[files.program]\npath = \"Mini.scr\"\n"
+                               "[files.content]\npath = \"photo.png\"\n");
+  WriteAll(dir + "saverpack.exe", ReadAll(driver::HostPath(SAVERPACK_EXE)));
+  driver::Process build = driver::Start("\"" + dir + "saverpack.exe\" build -q \"" + dir + "mini.toml\"");
+  ASSERT_EQ(driver::WaitForExit(build, 60000), 0);
+
+  DeleteFileA((WindowsFolder() + "Mini.scr").c_str());
+  InstallerRun run(ReadAll(dir + "mini.exe"));
+  HWND window = run.WaitForWindow("Install Mini");
+  ASSERT_NE(window, nullptr);
+  driver::Click(driver::ChildById(window, kInstallId));
+  EXPECT_EQ(run.WaitForExit(60000), 0);
+  EXPECT_EQ(ReadAll(WindowsFolder() + "Mini.scr"), TextBytes(12000));
+  EXPECT_EQ(FilesIn(WindowsFolder() + "Mini dir\\"), (std::set<std::string>{"photo.bmp"}));
 }
 
 }  // namespace
