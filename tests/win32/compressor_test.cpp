@@ -123,6 +123,26 @@ TEST(Compressor, TwoCompressorsAliveAtOnceBothWork) {
   EXPECT_EQ(ReadAll(folder + "2"), Text(3000));
 }
 
+// A stream in memory for the library's callbacks.
+struct Io {
+  std::vector<uint8_t> in;
+  size_t pos = 0;
+  std::vector<uint8_t> out;
+};
+
+unsigned PK_CDECL ReadIo(char* buf, unsigned* size, void* param) {
+  auto& s = *static_cast<Io*>(param);
+  const size_t n = std::min<size_t>(*size, s.in.size() - s.pos);
+  std::copy_n(s.in.begin() + static_cast<ptrdiff_t>(s.pos), n, buf);
+  s.pos += n;
+  return static_cast<unsigned>(n);
+}
+
+void PK_CDECL WriteIo(char* buf, unsigned* size, void* param) {
+  auto& s = *static_cast<Io*>(param);
+  s.out.insert(s.out.end(), buf, buf + *size);
+}
+
 // Every test vector through the DLL's own exports, called as any user of the library would.
 TEST(ImpborlDll, ExplodesEveryVectorByteForByte) {
   HMODULE dll = LoadLibraryA(kBuiltLibrary.c_str());
@@ -137,24 +157,9 @@ TEST(ImpborlDll, ExplodesEveryVectorByteForByte) {
   int checked = 0;
   while (std::getline(manifest, line)) {
     const std::string name = line.substr(0, line.find('\t'));
-    struct Io {
-      std::vector<uint8_t> in;
-      size_t pos = 0;
-      std::vector<uint8_t> out;
-    } io{ReadAll(dir + name + ".imploded")};
-    auto read = [](char* buf, unsigned* size, void* param) -> unsigned {
-      auto& s = *static_cast<Io*>(param);
-      const size_t n = std::min<size_t>(*size, s.in.size() - s.pos);
-      std::copy_n(s.in.begin() + static_cast<ptrdiff_t>(s.pos), n, buf);
-      s.pos += n;
-      return static_cast<unsigned>(n);
-    };
-    auto write = [](char* buf, unsigned* size, void* param) {
-      auto& s = *static_cast<Io*>(param);
-      s.out.insert(s.out.end(), buf, buf + *size);
-    };
+    Io io{ReadAll(dir + name + ".imploded")};
     std::vector<char> work(EXP_BUFFER_SIZE);
-    EXPECT_EQ(explode(read, write, work.data(), &io), 0u) << name;
+    EXPECT_EQ(explode(ReadIo, WriteIo, work.data(), &io), 0u) << name;
     EXPECT_EQ(io.out, ReadAll(dir + name + ".plain")) << name;
     ++checked;
   }
@@ -174,32 +179,17 @@ TEST(ImpborlDll, EveryCodingAndDictionaryRoundTripsThroughItsExports) {
       reinterpret_cast<void*>(GetProcAddress(dll, "_explode")));
   auto crc32 = reinterpret_cast<CrcFn>(reinterpret_cast<void*>(GetProcAddress(dll, "_crc32")));
   ASSERT_TRUE(implode && explode && crc32);
-  struct Io {
-    std::vector<uint8_t> in;
-    size_t pos = 0;
-    std::vector<uint8_t> out;
-  };
-  auto read = [](char* buf, unsigned* size, void* param) -> unsigned {
-    auto& s = *static_cast<Io*>(param);
-    const size_t n = std::min<size_t>(*size, s.in.size() - s.pos);
-    std::copy_n(s.in.begin() + static_cast<ptrdiff_t>(s.pos), n, buf);
-    s.pos += n;
-    return static_cast<unsigned>(n);
-  };
-  auto write = [](char* buf, unsigned* size, void* param) {
-    static_cast<Io*>(param)->out.insert(static_cast<Io*>(param)->out.end(), buf, buf + *size);
-  };
   std::vector<uint8_t> plain = Text(20000);
   for (int i = 0; i < 20000; ++i) plain.push_back(static_cast<uint8_t>(i * 2654435761u >> 13));
   for (unsigned type : {0u, 1u}) {
     for (unsigned dict : {1024u, 2048u, 4096u}) {
       Io packed{plain};
       std::vector<char> work(CMP_BUFFER_SIZE);
-      ASSERT_EQ(implode(read, write, work.data(), &packed, &type, &dict), 0u) << type << " " << dict;
+      ASSERT_EQ(implode(ReadIo, WriteIo, work.data(), &packed, &type, &dict), 0u) << type << " " << dict;
       for (const auto& stream : {packed.out, dcl::Implode(plain, type, dict, dcl::Level::Best)}) {
         Io back{stream};
         std::vector<char> explodeWork(EXP_BUFFER_SIZE);
-        EXPECT_EQ(explode(read, write, explodeWork.data(), &back), 0u) << type << " " << dict;
+        EXPECT_EQ(explode(ReadIo, WriteIo, explodeWork.data(), &back), 0u) << type << " " << dict;
         EXPECT_EQ(back.out, plain) << type << " " << dict;
       }
     }
