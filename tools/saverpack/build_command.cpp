@@ -299,11 +299,16 @@ void RunRepack(const RepackOptions& o) {
   const std::filesystem::path codecPath = o.codec.empty() ? tools / "impborl.dll" : std::filesystem::path(o.codec);
   const dcl::Level level = o.fast ? dcl::Level::Fast : dcl::Level::Best;
 
+  // Shared bytes stay shared, but not the codec's: ours takes their place.
+  std::array<int, kMemberCount> owner{};
+  for (int slot = 1; slot < kMemberCount; ++slot)
+    if (const int of = SameBytesAs(header, slot); of != msCompressionLib) owner[slot] = of;
+
   std::array<Packed, kMemberCount> members;
   std::vector<std::function<void()>> jobs;
   for (int slot = 1; slot < kMemberCount; ++slot) {
     const TPayloadMember& m = header.Members[slot];
-    if (IsEmptySlot(m) || SameBytesAs(header, slot) || slot == msDataFile) continue;
+    if (IsEmptySlot(m) || owner[slot] || slot == msDataFile) continue;
     jobs.push_back([&, slot] {
       if (slot == msCompressionLib)  // the installer needs it plain to expand the rest
         members[slot] = Pack(ReadFile(codecPath), Compression::Never, codecPath.string(), level);
@@ -330,7 +335,7 @@ void RunRepack(const RepackOptions& o) {
     Packed& packed = members[slot];
     inputs[slot] = TMemberInput{MemberFileName(m), std::move(packed.stored), m.Destination,
                                 packed.compressed, packed.fileSize, packed.packedSize,
-                                SameBytesAs(header, slot)};
+                                owner[slot]};
   }
   std::vector<uint8_t> image;
   try {

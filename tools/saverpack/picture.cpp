@@ -87,6 +87,11 @@ std::vector<uint8_t> PictureAsBitmap(const std::filesystem::path& file) {
   if (bytes.size() > static_cast<size_t>(INT32_MAX))
     throw ToolError(file.string() + ": too large for a picture");
   int width = 0, height = 0, channels = 0;
+  // A small file can claim a huge picture: refuse one that would need more than 1 GB to decode.
+  if (stbi_info_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height, &channels) &&
+      int64_t{width} * height > (int64_t{1} << 28))
+    throw ToolError(file.string() + ": a picture of " + std::to_string(width) + " x " +
+                    std::to_string(height) + " is too large");
   std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
       stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height,
                             &channels, 4),
