@@ -31,17 +31,17 @@ constexpr uint32_t kInfinite = std::numeric_limits<uint32_t>::max();
 struct LevelSettings {
   unsigned maxChain;     // candidates looked at per position
   unsigned niceLength;   // a copy this long is taken at once, and ends the search
-  unsigned weighEvery;   // every copy length up to this is weighed; beyond, a pair's longest
   bool tree;             // search a binary tree instead of a hash chain
   bool everyDistance;    // compare every distance of the window, no hashing
-  unsigned enterWithin;  // positions inside a copy taken at once enter the finder up to this
+  unsigned lazyBelow;    // fast level: a copy shorter than this is weighed against the next one
+  unsigned enterWithin;  // fast level: a copy up to this long enters its positions in the finder
 };
 
 LevelSettings SettingsOf(Level level) {
   switch (level) {
-    case Level::Fast: return {8, 32, 16, false, false, 32};
-    case Level::Best: return {1024, kMaxCopy, kMaxCopy, true, false, 0};
-    case Level::Exact: return {kMaxDict, kMaxCopy + 1, kMaxCopy, false, true, 0};
+    case Level::Fast: return {8, 32, false, false, 16, 32};
+    case Level::Best: return {1024, kMaxCopy, true, false, 0, 0};
+    case Level::Exact: return {kMaxDict, kMaxCopy + 1, false, true, 0, 0};
   }
   return {};
 }
@@ -99,16 +99,10 @@ class MatchFinder {
     return best;
   }
 
-  // Enters a position that is not searched (inside a copy taken at once).
+  // Enters a position that is not searched (inside a copy the fast level takes), in the hash
+  // chains; the tree levels search every position.
   void InsertOnly(uint32_t pos) {
-    if (Limit(pos) >= 3) {
-      if (settings_.tree) {
-        std::vector<uint32_t> none;
-        SearchTree(pos, kMaxCopy, none);
-      } else {
-        InsertChain(pos);
-      }
-    }
+    if (Limit(pos) >= 3) InsertChain(pos);
     InsertPair(pos);
   }
 
@@ -275,7 +269,7 @@ class Parse {
  public:
   Parse(unsigned type, unsigned dict, const LevelSettings& settings, size_t inputSize)
       : type_(type), dict_(dict), dictBits_(std::countr_zero(dict) - 6),
-        nice_(settings.niceLength), weighEvery_(settings.weighEvery) {
+        nice_(settings.niceLength) {
     out_.Reserve(inputSize / 2 + 64);
     for (unsigned b = 0; b < 256; ++b)
       literalCost_[b] = type == CMP_ASCII ? 1u + gTables.literal.length[b] : 9u;
@@ -285,23 +279,17 @@ class Parse {
     out_.Put(dictBits_, 8);
   }
 
-  // frontier(at) gives the pairs of block position at as a span; passed(from, to) is told of
-  // the positions that a copy taken at once passes over, which are never asked for.
-  template <class Frontier, class Passed>
-  void Block(const uint8_t* data, unsigned size, Frontier frontier, Passed passed) {
+  // The block's cheapest parse, given the frontier of each of its positions, and its tokens.
+  void Block(const uint8_t* data, unsigned size, const std::vector<uint32_t>& pairs,
+             const std::vector<uint32_t>& first) {
     cost_.assign(size + 1, kInfinite);
     choice_.resize(size + 1);
     cost_[0] = 0;
     for (unsigned at = 0; at < size;) {
       Relax(at, 1, 0, cost_[at] + literalCost_[data[at]]);
-      const std::span<const uint32_t> pairs = frontier(at);
-      const unsigned longest = RelaxCopies(at, size - at, pairs.data(), pairs.data() + pairs.size());
-      if (longest >= nice_) {
-        passed(at + 1, at + longest);
-        at += longest;
-      } else {
-        ++at;
-      }
+      const unsigned longest =
+          RelaxCopies(at, size - at, pairs.data() + first[at], pairs.data() + first[at + 1]);
+      at += longest >= nice_ ? longest : 1;
     }
     Emit(data, size);
   }
@@ -346,13 +334,11 @@ class Parse {
       const unsigned distance = DistanceOf(*pair);
       if (distance > dict_) break;
       const unsigned length = std::min(LengthOf(*pair), room);
-      if (shorter < 2 && length >= 2 && distance <= 256) {
-        Relax(at, 2, distance, cost_[at] + lengthCost_[2] + DistanceCost(2, distance));
-      }
+      if (shorter < 2 && length >= 2 && Codable(2, distance))
+        Relax(at, 2, distance, cost_[at] + CopyCost(2, distance));
       shorter = std::max(shorter, 2u);
       const uint32_t base = cost_[at] + DistanceCost(3, distance);
-      for (unsigned l = shorter + 1; l <= length; ++l)
-        if (l <= weighEvery_ || l == length) Relax(at, l, distance, base + lengthCost_[l]);
+      for (unsigned l = shorter + 1; l <= length; ++l) Relax(at, l, distance, base + lengthCost_[l]);
       shorter = std::max(shorter, length);
       if (length == room) break;
     }
@@ -364,9 +350,8 @@ class Parse {
     for (unsigned at = size; at > 0; at -= LengthOf(choice_[at])) tokens_.push_back(choice_[at]);
     unsigned pos = 0;
     for (auto token = tokens_.rbegin(); token != tokens_.rend(); ++token) {
-      const unsigned length = LengthOf(*token);
-      if (length == 1) PutLiteral(data[pos]); else PutCopy(length, DistanceOf(*token));
-      pos += length;
+      PutToken(data + pos, LengthOf(*token), DistanceOf(*token));
+      pos += LengthOf(*token);
     }
   }
 
@@ -387,7 +372,7 @@ class Parse {
              gTables.distance.length[symbol] + low);
   }
 
-  unsigned type_, dict_, dictBits_, nice_, weighEvery_;
+  unsigned type_, dict_, dictBits_, nice_;
   unsigned literalCost_[256];
   unsigned lengthCost_[kMaxCopy + 1] = {};
   std::vector<uint32_t> cost_;    // fewest bits to reach each position of the block
@@ -412,14 +397,7 @@ std::vector<Parse> ParseShared(std::span<const uint8_t> data, const LevelSetting
       finder.FindAndInsert(pos, pairs);
       first.push_back(static_cast<uint32_t>(pairs.size()));
     }
-    for (Parse& parse : parses) {
-      parse.Block(
-          data.data() + begin, size,
-          [&](unsigned at) {
-            return std::span<const uint32_t>(pairs.data() + first[at], first[at + 1] - first[at]);
-          },
-          [](unsigned, unsigned) {});
-    }
+    for (Parse& parse : parses) parse.Block(data.data() + begin, size, pairs, first);
   }
   return parses;
 }
@@ -456,22 +434,19 @@ Parse ParseAlone(std::span<const uint8_t> data, const LevelSettings& settings, u
   uint32_t pos = 0;
   Choice here = size ? choose(0) : Choice{};
   while (pos < size) {
-    if (here.length > 1 && here.length < settings.weighEvery && pos + 1 < size) {
-      const Choice next = choose(pos + 1);
+    uint32_t searched = pos;  // positions up to this are in the finder
+    if (here.length > 1 && here.length < settings.lazyBelow && pos + 1 < size) {
+      const Choice next = choose(++searched);
       if (next.saving - int(parse.LiteralCost(data[pos])) > here.saving) {
         parse.PutToken(data.data() + pos, 1, 0);
         ++pos;
         here = next;
         continue;
       }
-      parse.PutToken(data.data() + pos, here.length, here.distance);
-      if (here.length <= settings.enterWithin)
-        for (uint32_t at = pos + 2; at < pos + here.length; ++at) finder.InsertOnly(at);
-    } else {
-      parse.PutToken(data.data() + pos, here.length, here.distance);
-      if (here.length <= settings.enterWithin)
-        for (uint32_t at = pos + 1; at < pos + here.length; ++at) finder.InsertOnly(at);
     }
+    parse.PutToken(data.data() + pos, here.length, here.distance);
+    if (here.length <= settings.enterWithin)
+      for (uint32_t at = searched + 1; at < pos + here.length; ++at) finder.InsertOnly(at);
     pos += here.length;
     here = pos < size ? choose(pos) : Choice{};
   }

@@ -86,18 +86,21 @@ void RunAll(std::vector<std::function<void()>>& jobs, bool quiet) {
   if (failure) std::rethrow_exception(failure);
 }
 
+// The writers' inputs from what was packed; both leave the packed bytes moved out.
+TDataEntryInput EntryInput(std::string name, uint8_t kind, uint8_t chunkKind, Packed& packed) {
+  return {std::move(name), kind, chunkKind, std::move(packed.stored), packed.compressed, packed.fileSize};
+}
+
+TMemberInput MemberInput(std::string name, int32_t destination, int sameBytesAs, Packed& packed) {
+  return {std::move(name), std::move(packed.stored), destination, packed.compressed,
+          packed.fileSize, packed.packedSize, sameBytesAs};
+}
+
 std::vector<uint8_t> BuildData(const Project& project, std::vector<Packed>& packedEntries) {
   std::vector<TDataEntryInput> inputs;
   for (size_t i = 0; i < project.data.entries.size(); ++i) {
     const DataEntrySpec& plan = project.data.entries[i];
-    TDataEntryInput input;
-    input.Name = plan.name;
-    input.EntryKind = plan.kind;
-    input.ChunkKind = plan.chunkKind;
-    input.Stored = std::move(packedEntries[i].stored);
-    input.Compressed = packedEntries[i].compressed;
-    input.FileSize = packedEntries[i].fileSize;
-    inputs.push_back(std::move(input));
+    inputs.push_back(EntryInput(plan.name, plan.kind, plan.chunkKind, packedEntries[i]));
   }
   const auto settings = project.data.settings ? ReadFile(*project.data.settings) : std::vector<uint8_t>{};
   return BuildDataFile(settings, project.data.movieSource, inputs);
@@ -232,10 +235,7 @@ void RunBuild(const BuildOptions& o) {
   for (int slot = 1; slot < kMemberCount; ++slot) {
     const SlotSpec& plan = project.slots[slot];
     if (!plan.present) continue;
-    Packed& packed = members[slot];
-    inputs[slot] = TMemberInput{plan.payloadName, std::move(packed.stored), plan.destination,
-                                packed.compressed, packed.fileSize, packed.packedSize,
-                                plan.sameBytesAs};
+    inputs[slot] = MemberInput(plan.payloadName, plan.destination, plan.sameBytesAs, members[slot]);
   }
   try {
     const auto image = BuildInstallerImage(stub, options, inputs);
@@ -271,14 +271,8 @@ std::vector<uint8_t> RepackData(const TPayloadHeader& header, std::span<const ui
   std::vector<TDataEntryInput> inputs;
   for (size_t i = 0; i < packed.size(); ++i) {
     const TDataFileEntry& entry = data.table.Entries[i];
-    TDataEntryInput input;
-    input.Name = EntryNameOf(entry);
-    input.EntryKind = entry.EntryKind;
-    input.ChunkKind = data.chunks[i].chunk.Header.ChunkKind;
-    input.Stored = std::move(packed[i].stored);
-    input.Compressed = packed[i].compressed;
-    input.FileSize = packed[i].fileSize;
-    inputs.push_back(std::move(input));
+    inputs.push_back(EntryInput(EntryNameOf(entry), entry.EntryKind,
+                                data.chunks[i].chunk.Header.ChunkKind, packed[i]));
   }
   const std::vector<uint8_t> settings(data.bytes.begin(), data.bytes.begin() + kDataFileHeaderSize);
   return BuildDataFile(settings, data.table.Header.MovieSource, inputs);
@@ -332,10 +326,7 @@ void RunRepack(const RepackOptions& o) {
   for (int slot = 1; slot < kMemberCount; ++slot) {
     const TPayloadMember& m = header.Members[slot];
     if (IsEmptySlot(m)) continue;
-    Packed& packed = members[slot];
-    inputs[slot] = TMemberInput{MemberFileName(m), std::move(packed.stored), m.Destination,
-                                packed.compressed, packed.fileSize, packed.packedSize,
-                                owner[slot]};
+    inputs[slot] = MemberInput(MemberFileName(m), m.Destination, owner[slot], members[slot]);
   }
   std::vector<uint8_t> image;
   try {

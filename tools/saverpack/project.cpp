@@ -210,7 +210,7 @@ class Loader {
       // An empty data file (no entries) is the one file the installer needs that it also removes.
       project_.data.present = true;
       SlotSpec& data = project_.slots[msDataFile];
-      data.present = data.filledIn = true;
+      data.present = true;
       data.destination = kDefaultDestination[msDataFile];
       data.line = 1;
     }
@@ -240,7 +240,7 @@ class Loader {
     for (int slot : {msContent, msExtraFile, msSaverLib1, msSaverLib2}) {
       SlotSpec& plan = project_.slots[slot];
       if (plan.present || (slot == msContent && !showsNothing)) continue;
-      plan.present = plan.filledIn = true;
+      plan.present = true;
       plan.sameBytesAs = msDataFile;
       plan.payloadName = data.payloadName;
       plan.destination = data.destination;

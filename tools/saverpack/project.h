@@ -22,7 +22,6 @@ struct SlotSpec {
   Compression compression = Compression::Auto;
   int line = 0;                  // where the slot's table starts, for messages
   bool asPicture = false;        // the content of a picture window: made a 350 x 150 bitmap
-  bool filledIn = false;         // not in the project: saverpack filled it for the installer
   int sameBytesAs = 0;           // nonzero: the record repeats that slot's stored bytes
 };
 
