@@ -38,10 +38,24 @@ void ListFolder(const std::string& folder) {
   FindClose(search);
 }
 
-std::string Registry(const char* key, const char* name) {
+// The uninstall entry as the user's registry editor shows it: on 64-bit Windows a 32-bit
+// installer's entry lands under WOW6432Node.
+std::string UninstallKey(const char* name) {
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  return std::string(wow64 ? "Software\\WOW6432Node\\" : "Software\\") +
+         "Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + name;
+}
+
+std::string Registry(const std::string& key, const char* name) {
+  HKEY opened;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS)
+    return "(none)";
   char value[1024];
   DWORD size = sizeof value;
-  return RegGetValueA(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, value, &size) == ERROR_SUCCESS ? value : "(none)";
+  const LSTATUS read = RegGetValueA(opened, nullptr, name, RRF_RT_REG_SZ, nullptr, value, &size);
+  RegCloseKey(opened);
+  return read == ERROR_SUCCESS ? value : "(none)";
 }
 
 }  // namespace
@@ -93,8 +107,8 @@ int main(int argc, char** argv) {
   char saver[MAX_PATH];
   GetPrivateProfileStringA("boot", "SCRNSAVE.EXE", "(none)", saver, MAX_PATH, "system.ini");
   std::printf("\nsystem.ini [boot] SCRNSAVE.EXE=%s\n", saver);
-  const char* key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\DemoSaver";
-  std::printf("Uninstall entry HKLM\\%s:\n  DisplayName=%s\n  UninstallString=%s\n", key,
+  const std::string key = UninstallKey("DemoSaver");
+  std::printf("Uninstall entry HKLM\\%s:\n  DisplayName=%s\n  UninstallString=%s\n", key.c_str(),
               Registry(key, "DisplayName").c_str(), Registry(key, "UninstallString").c_str());
   HWND display = driver::WaitForWindow("Display Properties", 0, 3000);
   if (display) {

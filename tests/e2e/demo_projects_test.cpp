@@ -38,19 +38,15 @@ TEST(DemoProjects, TheFlashDemoShowsItsMovieAndInstalls) {
   EXPECT_TRUE(FileExists(WindowsFolder() + "DemoSaver.scr"));
 
   // The uninstall entry's command removes what the installer placed.
-  char command[MAX_PATH * 2];
-  DWORD size = sizeof command;
-  const char* key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\DemoSaver";
-  ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, key, "UninstallString", RRF_RT_REG_SZ, nullptr, command, &size),
-            ERROR_SUCCESS);
+  const std::string command = UninstallValue("DemoSaver", "UninstallString");
+  ASSERT_NE(command, "<none>");
   driver::Process uninstall = driver::Start(command);
   HWND done = driver::WaitForWindow("DemoSaver", uninstall.id, 15000);
   ASSERT_NE(done, nullptr);
   driver::Click(driver::FindChild(done, "Button", "OK"));
   EXPECT_EQ(driver::WaitForExit(uninstall, 15000), 0);
   EXPECT_FALSE(FileExists(WindowsFolder() + "DemoSaver dir"));
-  HKEY opened;
-  EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &opened), ERROR_SUCCESS);
+  EXPECT_FALSE(UninstallEntryExists("DemoSaver"));
   char saver[MAX_PATH];
   GetPrivateProfileStringA("boot", "SCRNSAVE.EXE", "", saver, MAX_PATH, "system.ini");
   EXPECT_STREQ(saver, "");

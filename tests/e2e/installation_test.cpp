@@ -12,15 +12,7 @@
 
 namespace {
 
-const std::string kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Aquarium";
-
-std::string RegistryValue(const std::string& key, const char* name) {
-  char value[1024];
-  DWORD size = sizeof value;
-  if (RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
-    return "<none>";
-  return value;
-}
+const std::string kSaver = "Aquarium";
 
 std::string SystemIniSaver() {
   char value[MAX_PATH];
@@ -93,7 +85,7 @@ class Installation : public ::testing::Test {
     log = TempFolder() + "standin.log";
     SetEnvironmentVariableA("STANDIN_LOG", log.c_str());
     DeleteFileA((WindowsFolder() + "Aquarium.scr").c_str());
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey.c_str());
+    DeleteUninstallEntry(kSaver);
   }
 
   void TearDown() override {
@@ -148,8 +140,8 @@ TEST_F(Installation, AcceptAndInstallPlacesEverythingAndEndsQuietly) {
   EXPECT_FALSE(FileExists(saverDir + "Aquarium.ssd"));
   EXPECT_EQ(StagingCopies(), stagingBefore);
   EXPECT_EQ(SystemIniSaver(), ShortName(WindowsFolder() + "Aquarium.scr"));
-  EXPECT_EQ(RegistryValue(kUninstallKey, "DisplayName"), "Aquarium Screen Saver");
-  EXPECT_EQ(RegistryValue(kUninstallKey, "UninstallString"), "\"" + WindowsFolder() + "Aquarium.scr\" /u");
+  EXPECT_EQ(UninstallValue(kSaver, "DisplayName"), "Aquarium Screen Saver");
+  EXPECT_EQ(UninstallValue(kSaver, "UninstallString"), "\"" + WindowsFolder() + "Aquarium.scr\" /u");
   EXPECT_NE(ReadLog(log).find("desk.cpl open page=1"), std::string::npos) << ReadLog(log);
 }
 
@@ -167,7 +159,7 @@ TEST_F(Installation, SilentPayloadNeverShowsAWindowAndEndsWithZero) {
   EXPECT_EQ(run.WaitForExit(), 0);
   EXPECT_TRUE(FileExists(WindowsFolder() + "Aquarium.scr"));
   EXPECT_EQ(ReadAll(saverDir + "screensaver.swf"), TextBytes(5000));
-  EXPECT_EQ(RegistryValue(kUninstallKey, "DisplayName"), "Aquarium Screen Saver");
+  EXPECT_EQ(UninstallValue(kSaver, "DisplayName"), "Aquarium Screen Saver");
 }
 
 TEST_F(Installation, SilentPayloadWhoseDataFileCopiesTheMovieFailsWithMinus532) {
@@ -193,10 +185,7 @@ TEST_F(Installation, FailingSilentInstallationShowsTheStepsBoxAndTheSummaryAndEn
 
 TEST_F(Installation, BusyProgramFileFailsWithItsTextAndTakesTheOldEntryBack) {
   // An earlier installation of the same name left its entry.
-  HKEY key;
-  RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
-  RegSetValueExA(key, "DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>("old"), 4);
-  RegCloseKey(key);
+  SetUninstallValue(kSaver, "DisplayName", "old");
   WriteAll(WindowsFolder() + "Aquarium.scr", {1});
   BusyFile busy(WindowsFolder() + "Aquarium.scr");
 
@@ -214,7 +203,7 @@ TEST_F(Installation, BusyProgramFileFailsWithItsTextAndTakesTheOldEntryBack) {
   EXPECT_EQ(driver::ProgressPosition(driver::ChildById(window, kProgressId)), 0);
   EXPECT_FALSE(IsWindowEnabled(driver::ChildById(window, kInstallId)));
   EXPECT_FALSE(IsWindowEnabled(driver::ChildById(window, kDeclineId)));
-  EXPECT_EQ(RegistryValue(kUninstallKey, "DisplayName"), "<none>");
+  EXPECT_EQ(UninstallValue(kSaver, "DisplayName"), "<none>");
   driver::PressCloseBox(window);
   EXPECT_EQ(run.WaitForExit(), 2);
 }
@@ -247,7 +236,7 @@ TEST_F(Installation, DeclineRemovesTheStagingCopyAndInstallsNothing) {
   EXPECT_EQ(run.WaitForExit(), 1);
   EXPECT_EQ(StagingCopies(), stagingBefore);
   EXPECT_FALSE(FileExists(WindowsFolder() + "Aquarium.scr"));
-  EXPECT_EQ(RegistryValue(kUninstallKey, "DisplayName"), "<none>");
+  EXPECT_EQ(UninstallValue(kSaver, "DisplayName"), "<none>");
 }
 
 TEST_F(Installation, AnOpenDisplayPropertiesIsClosedFirst) {

@@ -155,12 +155,12 @@ TEST_F(Activation, SystemIniGetsTheShortNameTheLongOrTheFullPath) {
 }
 
 TEST_F(Activation, AnEmptyNameWritesAndRemovesNoUninstallEntry) {
-  const char* base = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
   RunPaths.SaverName = "";
   EXPECT_EQ(WriteUninstallEntry(), 0);
   RemoveUninstallEntry();
   HKEY key;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, base, 0, KEY_READ, &key), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallEntryPath("").c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key),
+            ERROR_SUCCESS);
   DWORD values = 99;
   RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr, nullptr);
   RegCloseKey(key);
@@ -171,13 +171,9 @@ TEST_F(Activation, ASecondInstallationOverwritesItsEntry) {
   ASSERT_EQ(WriteUninstallEntry(), 0);
   RunPaths.WindowsDir = "D:\\Other\\";
   ASSERT_EQ(WriteUninstallEntry(), 0);
-  char value[MAX_PATH];
-  DWORD size = sizeof value;
-  RegGetValueA(HKEY_LOCAL_MACHINE, UninstallKeyPath().c_str(), "UninstallString", RRF_RT_REG_SZ, nullptr, value, &size);
-  EXPECT_EQ(std::string(value), "\"D:\\Other\\Aquarium Test.scr\" /u");
+  EXPECT_EQ(UninstallValue("Aquarium Test", "UninstallString"), "\"D:\\Other\\Aquarium Test.scr\" /u");
   RemoveUninstallEntry();
-  HKEY key;
-  EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallKeyPath().c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+  EXPECT_FALSE(UninstallEntryExists("Aquarium Test"));
 }
 
 }  // namespace

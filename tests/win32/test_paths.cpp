@@ -48,3 +48,53 @@ int64_t FileSizeOf(const std::string& path) {
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
   return (int64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
 }
+
+namespace {
+
+bool RunsUnderWow64() {
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+}  // namespace
+
+std::string UninstallEntryPath(const std::string& name) {
+  std::string path = RunsUnderWow64() ? "Software\\WOW6432Node\\" : "Software\\";
+  path += "Microsoft\\Windows\\CurrentVersion\\Uninstall";
+  return name.empty() ? path : path + "\\" + name;
+}
+
+std::string UninstallValue(const std::string& name, const char* value) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallEntryPath(name).c_str(), 0, KEY_READ | KEY_WOW64_64KEY,
+                    &key) != ERROR_SUCCESS)
+    return "<none>";
+  char text[1024];
+  DWORD size = sizeof text;
+  const LSTATUS read = RegGetValueA(key, nullptr, value, RRF_RT_REG_SZ, nullptr, text, &size);
+  RegCloseKey(key);
+  return read == ERROR_SUCCESS ? text : "<none>";
+}
+
+bool UninstallEntryExists(const std::string& name) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallEntryPath(name).c_str(), 0, KEY_READ | KEY_WOW64_64KEY,
+                    &key) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(key);
+  return true;
+}
+
+void SetUninstallValue(const std::string& name, const char* value, const std::string& text) {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, UninstallEntryPath(name).c_str(), 0, nullptr, 0,
+                      KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return;
+  RegSetValueExA(key, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                 static_cast<DWORD>(text.size() + 1));
+  RegCloseKey(key);
+}
+
+void DeleteUninstallEntry(const std::string& name) {
+  RegDeleteKeyExA(HKEY_LOCAL_MACHINE, UninstallEntryPath(name).c_str(), KEY_WOW64_64KEY, 0);
+}

@@ -10,3 +10,12 @@ std::vector<uint8_t> ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);
 int64_t FileSizeOf(const std::string& path);  // -1 when missing
+
+// The uninstall entries as a user's own tools see them on 64-bit Windows (regedit, Apps &
+// features): a 32-bit program's entry lands under WOW6432Node, a 64-bit program's does not.
+// `name` is the key under ...\CurrentVersion\Uninstall ("" for that key itself).
+std::string UninstallEntryPath(const std::string& name);  // under HKEY_LOCAL_MACHINE, 64-bit view
+std::string UninstallValue(const std::string& name, const char* value);  // "<none>" when missing
+bool UninstallEntryExists(const std::string& name);
+void SetUninstallValue(const std::string& name, const char* value, const std::string& text);
+void DeleteUninstallEntry(const std::string& name);
