@@ -131,9 +131,10 @@ class Loader {
 
     if (const toml::node* open = root.get("open_display_properties"))
       if (auto flag = Flag(open, "open_display_properties")) project_.openDisplayProperties = *flag;
-    if (const toml::node* sign = root.get("sign"))
+    if (const toml::node* sign = root.get("sign")) {
       if (auto text = sign->value<std::string>()) project_.sign = *text;
       else Problem(LineOf(sign), "sign must be a command in quotes");
+    }
     if (const toml::node* level = root.get("level")) {
       const auto value = level->value<std::string>();
       if (value == "best") project_.fast = false;
