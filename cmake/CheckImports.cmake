@@ -1,5 +1,9 @@
-# Lists the DLLs a program imports and fails on any that is not a system DLL.
-#   cmake -DFILE=install.exe -DOBJDUMP=objdump -DALLOWED="kernel32.dll;user32.dll" -P CheckImports.cmake
+# Lists the DLLs a program imports and fails on any that is not a system DLL. With FUNCTIONS, a
+# list of "dll function" lines, every imported function must be in it under its DLL (imports by
+# ordinal fail too); with MAX_OS_VERSION, the PE header's OS and subsystem versions may not be
+# higher.
+#   cmake -DFILE=install.exe -DOBJDUMP=objdump -DALLOWED="kernel32.dll;user32.dll"
+#         [-DFUNCTIONS=windows-xp-sp3.txt] [-DMAX_OS_VERSION=5.1] -P CheckImports.cmake
 cmake_minimum_required(VERSION 3.20)
 execute_process(COMMAND ${OBJDUMP} -p "${FILE}" OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
@@ -19,4 +23,57 @@ foreach(dll IN LISTS imports)
     message(FATAL_ERROR "${FILE} imports ${dll}, which is not a system DLL (imports: ${imports})")
   endif()
 endforeach()
+
+if(FUNCTIONS)
+  # "dll function" pairs, comments (#) and blank lines aside.
+  file(STRINGS "${FUNCTIONS}" rows REGEX "^[^#]")
+  set(known "")
+  foreach(row IN LISTS rows)
+    string(REGEX REPLACE "#.*" "" row "${row}")
+    string(REGEX REPLACE "[ \t]+" ":" row "${row}")
+    string(REGEX REPLACE ":$" "" row "${row}")
+    string(TOLOWER "${row}" row)
+    list(APPEND known "${row}")
+  endforeach()
+  # objdump prints the import tables as blocks of "DLL Name: X" followed by "\tvma  hint  Name"
+  # rows, up to the next part of its dump.
+  string(FIND "${dump}" "The Import Tables" start)
+  string(SUBSTRING "${dump}" ${start} -1 tables)
+  string(REGEX REPLACE "\n(The |PE File)[^\n]*\n.*" "" tables "${tables}")
+  string(REPLACE ";" "\\;" tables "${tables}")
+  string(REPLACE "\n" ";" table_lines "${tables}")
+  set(dll "")
+  set(missing "")
+  set(count 0)
+  foreach(line IN LISTS table_lines)
+    if(line MATCHES "DLL Name: ([^ \t]+)")
+      string(TOLOWER "${CMAKE_MATCH_1}" dll)
+    elseif(dll AND line MATCHES "^\t[0-9a-f]+\t +[0-9]+  ([A-Za-z_][A-Za-z0-9_@?$]*)")
+      string(TOLOWER "${dll}:${CMAKE_MATCH_1}" key)
+      math(EXPR count "${count} + 1")
+      if(NOT key IN_LIST known)
+        list(APPEND missing "${CMAKE_MATCH_1} (${dll})")
+      endif()
+    elseif(dll AND line MATCHES "^\t[0-9a-f]+\t +[0-9]+ *<none>")
+      list(APPEND missing "an import by ordinal (${dll})")
+    endif()
+  endforeach()
+  if(missing)
+    list(JOIN missing ", " missing)
+    message(FATAL_ERROR "${FILE} imports functions that are not in ${FUNCTIONS}, the list of "
+                        "what Windows XP SP3 exports: ${missing}")
+  endif()
+  message(STATUS "${FILE}: all ${count} imported functions are in ${FUNCTIONS}")
+endif()
+
+if(MAX_OS_VERSION)
+  foreach(kind OSystem Subsystem)
+    string(REGEX MATCH "Major${kind}Version\t([0-9]+)" _ "${dump}")
+    set(major ${CMAKE_MATCH_1})
+    string(REGEX MATCH "Minor${kind}Version\t([0-9]+)" _ "${dump}")
+    if("${major}.${CMAKE_MATCH_1}" VERSION_GREATER MAX_OS_VERSION)
+      message(FATAL_ERROR "${FILE} asks for ${kind} version ${major}.${CMAKE_MATCH_1}, above ${MAX_OS_VERSION}")
+    endif()
+  endforeach()
+endif()
 message(STATUS "${FILE} imports: ${imports}")
