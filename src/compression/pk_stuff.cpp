@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
+#include "file_io.h"
 #include "general_error.h"
-#include "win32_handles.h"
 
 char ExplodeWorkBuffer[EXP_BUFFER_SIZE];
 
@@ -17,39 +18,24 @@ Fn Resolve(HMODULE module, const char* name) {
 
 }  // namespace
 
-std::string TCompressor::LibraryPath() {
-  char folder[301];
-  const UINT length = GetWindowsDirectoryA(folder, sizeof folder);
-  std::string path(folder, length < sizeof folder ? length : 0);
-  if (path.empty() || path.back() != '\\') path += '\\';
-  return path + "impborl.dll";
-}
+std::string TCompressor::LibraryPath() { return WindowsFolderPath() + "impborl.dll"; }
 
 TCompressor::TCompressor() {
   const std::string path = LibraryPath();
   if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
-  HMODULE module = LoadLibraryA(path.c_str());
+  ModuleHandle module(LoadLibraryA(path.c_str()));
   if (!module) return;
-  implode_ = Resolve<ImplodeFn>(module, "_implode");
-  explode_ = Resolve<ExplodeFn>(module, "_explode");
-  crc_ = Resolve<CrcFn>(module, "_crc32");
+  implode_ = Resolve<ImplodeFn>(module.Get(), "_implode");
+  explode_ = Resolve<ExplodeFn>(module.Get(), "_explode");
+  crc_ = Resolve<CrcFn>(module.Get(), "_crc32");
   if (implode_ && explode_ && crc_) {
-    module_ = module;
+    module_ = std::move(module);
     libraryLoaded_ = true;
   } else {
-    FreeLibrary(module);
     implode_ = nullptr;
     explode_ = nullptr;
     crc_ = nullptr;
   }
-}
-
-TCompressor::~TCompressor() { Destroy(); }
-
-void TCompressor::Destroy() {
-  if (libraryLoaded_) FreeLibrary(module_);
-  module_ = nullptr;
-  libraryLoaded_ = false;
 }
 
 void TCompressor::ExpandToFile(const std::string& path, const uint8_t* data, int32_t length) {
@@ -69,6 +55,15 @@ void TCompressor::ExpandToFile(const std::string& path, const uint8_t* data, int
                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (output_ == INVALID_HANDLE_VALUE) RaiseGeneralFailure("Cannot create file", path);
   explode_(&TCompressor::CompressorRead, &TCompressor::CompressorWrite, ExplodeWorkBuffer, this);
+}
+
+TStatus TCompressor::ExpandChecked(const std::string& path, const std::vector<uint8_t>& data,
+                                   int64_t expectedSize) {
+  ExpandToFile(path, data.data(), static_cast<int32_t>(data.size()));
+  WIN32_FILE_ATTRIBUTE_DATA written;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &written)) return kExpandedFileMissing;
+  const int64_t size = (int64_t{written.nFileSizeHigh} << 32) | written.nFileSizeLow;
+  return size == expectedSize ? kOk : kWrongExpandedSize;
 }
 
 unsigned PK_CDECL TCompressor::CompressorRead(char* buffer, unsigned* size, void* param) {

@@ -1,9 +1,9 @@
 // TCompressor: expands an imploded block held in memory into a file, through the implode/explode
 // library impborl.dll, loaded at run time from the Windows folder and nowhere else.
 //
-// Use: create one per expansion, test LibraryLoaded, call ExpandToFile once, destroy it, and
-// judge the outcome by the file written (its existence and size); the library's own result is
-// not examined. Only one expansion may run at a time: all share ExplodeWorkBuffer.
+// Use: create one per expansion, test LibraryLoaded, call ExpandChecked (or ExpandToFile) once,
+// destroy it. The outcome is judged by the file written (its existence and size); the library's
+// own result is not examined. Only one expansion may run at a time: all share ExplodeWorkBuffer.
 #pragma once
 #include <windows.h>
 
@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "pkware.h"
+#include "status_codes.h"
+#include "win32_handles.h"
 
 // The library's scratch area for one _explode call, shared by every compressor.
 extern char ExplodeWorkBuffer[EXP_BUFFER_SIZE];
@@ -25,7 +27,6 @@ class TCompressor {
 
   // Loads the library; never fails: LibraryLoaded tells whether it is usable.
   TCompressor();
-  virtual ~TCompressor();
   TCompressor(const TCompressor&) = delete;
   TCompressor& operator=(const TCompressor&) = delete;
 
@@ -36,13 +37,16 @@ class TCompressor {
   // created, and std::bad_alloc when the input copy cannot be had.
   void ExpandToFile(const std::string& path, const uint8_t* data, int32_t length);
 
+  // ExpandToFile, then the check of what it wrote: 0, -16 when no file is there, -13 when its
+  // size is not expectedSize.
+  TStatus ExpandChecked(const std::string& path, const std::vector<uint8_t>& data, int64_t expectedSize);
+
   // The full path the library is loaded from: the Windows folder + "impborl.dll".
   static std::string LibraryPath();
 
  private:
   static unsigned PK_CDECL CompressorRead(char* buffer, unsigned* size, void* param);
   static void PK_CDECL CompressorWrite(char* buffer, unsigned* size, void* param);
-  void Destroy();
 
   ImplodeFn implode_ = nullptr;
   ExplodeFn explode_ = nullptr;
@@ -51,5 +55,5 @@ class TCompressor {
   std::vector<uint8_t> input_;            // private copy of the imploded bytes
   size_t inputPos_ = 0;
   bool libraryLoaded_ = false;
-  HMODULE module_ = nullptr;              // held only while libraryLoaded_
+  ModuleHandle module_;                   // held only while libraryLoaded_
 };

@@ -29,32 +29,27 @@ std::wstring ToWide(const std::string& text) {
 }
 
 TShockwaveFlash::TShockwaveFlash() {
-  Check(CoCreateInstance(ClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                         reinterpret_cast<void**>(&dispatch_)),
+  Check(CoCreateInstance(ClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, dispatch_.ReceiveVoid()),
         "the Flash Player control cannot be created");
-  if (FAILED(dispatch_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object_)))) {
-    dispatch_->Release();
-    throw EFlashError("the Flash Player control is not an OLE object");
-  }
+  Check(dispatch_->QueryInterface(IID_IOleObject, object_.ReceiveVoid()),
+        "the Flash Player control is not an OLE object");
 }
 
 TShockwaveFlash::~TShockwaveFlash() {
   if (site_) {
     object_->Close(OLECLOSE_NOSAVE);
     object_->SetClientSite(nullptr);
-    site_->Release();
   }
-  object_->Release();
-  dispatch_->Release();
 }
 
 void TShockwaveFlash::SetParent(HWND parent) {
   if (!site_) {
-    site_ = new TOleSite(parent, bounds_);
+    // The site is born with its one reference, which site_ owns.
+    *site_.Receive() = new TOleSite(parent, bounds_);
     // The client site comes first; in-place activation asks it for the window and the bounds.
-    Check(object_->SetClientSite(site_), "the Flash Player control refuses its site");
+    Check(object_->SetClientSite(site_.Get()), "the Flash Player control refuses its site");
   }
-  Check(object_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site_, 0, parent, &bounds_),
+  Check(object_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site_.Get(), 0, parent, &bounds_),
         "the Flash Player control cannot be activated in place");
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "general_error.h"
+#include "win32_handles.h"
 
 // A failing call of the control. The operations that use the control handle it as they must;
 // one that reaches a window handler is shown by the general error display.
@@ -55,9 +56,10 @@ class TShockwaveFlash {
  private:
   VARIANT Invoke(DISPID id, WORD flags, VARIANT* args, UINT count);
 
-  IDispatch* dispatch_ = nullptr;
-  IOleObject* object_ = nullptr;
-  TOleSite* site_ = nullptr;
+  // Released in reverse order: the site, the object, the dispatch interface.
+  ComPtr<IDispatch> dispatch_;
+  ComPtr<IOleObject> object_;
+  ComPtr<TOleSite> site_;
   RECT bounds_{};
 };
 

@@ -10,15 +10,10 @@
 #include "flash_movie.h"
 #include "general_error.h"
 #include "layout_rules.h"
-#include "member_extraction.h"
 #include "messages.h"
 #include "pipeline.h"
-#include "replace_files.h"
 #include "run_paths.h"
 #include "text_file.h"
-
-TInstallerState InstallerState;
-TInstallerForm* InstallerForm = nullptr;
 
 namespace {
 
@@ -59,7 +54,6 @@ std::unique_ptr<TInstallerForm> TInstallerForm::Create() {
   RegisterFormClass(&TInstallerForm::WindowProc);
   RegisterControlClasses(Application.Instance());
   std::unique_ptr<TInstallerForm> form(new TInstallerForm());
-  InstallerForm = form.get();
   CreateWindowExA(WS_EX_TOPMOST | WS_EX_CONTROLPARENT, kWindowClass, kDesignCaption,
                   kSingleBorderStyle, kDesignLeft, kDesignTop, kDesignWidth, kDesignHeight,
                   nullptr, nullptr, Application.Instance(), form.get());
@@ -69,8 +63,8 @@ std::unique_ptr<TInstallerForm> TInstallerForm::Create() {
 }
 
 TInstallerForm::~TInstallerForm() {
+  SetFeedbackSink(nullptr);
   if (handle_) DestroyWindow(handle_);
-  if (InstallerForm == this) InstallerForm = nullptr;
 }
 
 LRESULT CALLBACK TInstallerForm::WindowProc(HWND window, UINT message, WPARAM wParam,
@@ -163,94 +157,25 @@ void TInstallerForm::CreateControls() {
 void TInstallerForm::FormCreate() {
   // The style gives the single border and a system menu with only the close box.
   CreateControls();
-  try {
-    RunStartUp();
-  } catch (const EGeneralFailure& failure) {
-    // The remaining steps are skipped; the window is shown in the state reached (a silent run
-    // has no window to show and ends).
-    InstallerState.ExitCode = 2;
-    SetCursor(LoadCursorA(nullptr, IDC_ARROW));
-    ShowGeneralError(failure.what());
-    if (contentMode_ == cmSilent) Close();
-  }
-  if (!closed_ && contentMode_ != cmSilent) ShowCentred();
+  if (RunStartUp(*this)) Close();
+  else if (!closed_) ShowCentred();
 }
 
-void TInstallerForm::RunStartUp() {
-  InstallerState.InstallRunning = false;
-  FilesJournal.JournalIndex = 0;
-  hasLicense_ = 0;
-  showDocument_ = 0;
-  TStatus status = kOk;
-  bool silentRun = false;
-
-  PreparePaths();
-  status = MakeStagingCopy();
-  if (status == kOk) status = ReadPayloadHeader();
-  if (status == kOk) {
-    PrepareSaverDir(PayloadHeader);
-    contentMode_ = PayloadHeader.ContentMode;
-  }
-  if (status == kOk) {
-    showDocument_ = PayloadHeader.ShowDocument;
-    if (showDocument_) status = ExtractDocument();
-  }
-  if (status == kOk) status = CheckFlashPlayer();
-  if (status == kOk) {
-    if (contentMode_ == cmSilent) {
-      silentRun = true;
-      status = RunSilentInstallation();
-      if (status == kOk) InstallerState.ExitCode = 0;
-    } else {
-      Application.SetTitle("Install " + RunPaths.SaverName);
-      SetWindowTextA(handle_, Application.Title().c_str());
-    }
-  }
-  if (status == kOk && !silentRun) status = ConfigureLicense();
-  if (status == kOk && !silentRun) status = ExtractContent(contentMode_);
-  if (status == kOk && !silentRun) status = ShowContent();
-  if (status == kOk && !silentRun) {
-    SendMessageA(progressBar_, PBM_SETRANGE32, 0, 10);
-    LayoutWindow();
-  }
-
-  SetCursor(LoadCursorA(nullptr, IDC_ARROW));
-  if (status != kOk) {
-    InstallerState.ExitCode = 2;
-    ShowErrorBox(CorruptedInstallerText(status));
-    Close();
-    Application.Terminate();
-  }
-  if (silentRun) {
-    Close();
-    Application.Terminate();
-  }
+void TInstallerForm::ShowTitle(const std::string& title) {
+  Application.SetTitle(title);
+  SetWindowTextA(handle_, Application.Title().c_str());
 }
 
-// A player at least as recent as MinFlashVersion, starting the payload's runtime installer when
-// it is older; every failure of the step is -402.
-TStatus TInstallerForm::CheckFlashPlayer() {
-  TStatus status = kOk;
-  if (InstalledFlashVersion() < MinFlashVersion) {
-    status = ExtractFlashInstaller();
-    if (status == kOk) status = RunFlashInstaller();
-  }
-  const bool usable = status == kOk && FlashPlayerAvailable();
-  return usable ? kOk : kNoFlashPlayer;
-}
-
-TStatus TInstallerForm::ConfigureLicense() {
-  hasLicense_ = PayloadHeader.HasLicense;
+void TInstallerForm::ShowLicense(bool hasLicense, const std::string& path) {
+  hasLicense_ = hasLicense;
   if (!hasLicense_) {
     SetWindowTextA(installBtn_, "Install");
     ShowWindow(declineBtn_, SW_HIDE);
     ShowWindow(licenseScrollBox_, SW_HIDE);
     SetResizable(false);
-    return kOk;
+    return;
   }
-  const TStatus status = ExtractLicense();
-  if (status != kOk) return status;
-  LoadLicenseText(RunPaths.SaverDir + MemberFileName(PayloadHeader.Members[msLicense]));
+  LoadLicenseText(path);
   ShowWindow(licenseScrollBox_, SW_SHOW);
   SetResizable(true);
   RECT memo;
@@ -259,12 +184,10 @@ TStatus TInstallerForm::ConfigureLicense() {
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   SetWindowTextA(installBtn_, "Accept and Install");
   ShowWindow(declineBtn_, SW_SHOW);
-  return kOk;
 }
 
-TStatus TInstallerForm::ShowContent() {
-  const std::string path = RunPaths.SaverDir + MemberFileName(PayloadHeader.Members[msContent]);
-  switch (contentMode_) {
+TStatus TInstallerForm::ShowContent(uint8_t contentMode, const std::string& path) {
+  switch (contentMode) {
     case cmPicture:
       LoadPicture(path);
       ShowWindow(bmpPanel_, SW_SHOW);
@@ -276,6 +199,11 @@ TStatus TInstallerForm::ShowContent() {
     default:
       return kOk;
   }
+}
+
+void TInstallerForm::FinishLayout() {
+  SendMessageA(progressBar_, PBM_SETRANGE32, 0, 10);
+  LayoutWindow();
 }
 
 void TInstallerForm::LoadLicenseText(const std::string& path) {
@@ -334,7 +262,6 @@ void TInstallerForm::FormResize() {
 // ---- feedback
 
 void TInstallerForm::SetStatus(const std::string& text) {
-  if (contentMode_ == cmSilent) return;
   ShowWindow(labCopying_, SW_SHOW);
   SetWindowTextA(labCopying_, text.c_str());
   // Painted at once: the caller keeps the thread busy.
@@ -342,13 +269,12 @@ void TInstallerForm::SetStatus(const std::string& text) {
 }
 
 void TInstallerForm::StepProgress() {
-  if (contentMode_ == cmSilent) return;
   SendMessageA(progressBar_, PBM_STEPIT, 0, 0);  // past the maximum it starts over
   Pause();
 }
 
 void TInstallerForm::Pause() {
-  if (contentMode_ == cmSilent || !handle_) return;
+  if (!handle_) return;
   pauseTimerEnabled_ = true;
   SetTimer(handle_, kPauseTimerId, kPauseInterval, nullptr);
   while (pauseTimerEnabled_) {
@@ -383,22 +309,6 @@ void TInstallerForm::BringBack() {
   RedrawWindow(handle_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
   ShowWindow(handle_, SW_SHOW);
   SetForegroundWindow(handle_);
-}
-
-void SetStatus(const std::string& text) {
-  if (InstallerForm) InstallerForm->SetStatus(text);
-}
-void HideForSilentRun() {
-  if (InstallerForm) InstallerForm->HideForSilentRun();
-}
-void BringInstallerWindowBack() {
-  if (InstallerForm) InstallerForm->BringBack();
-}
-void StepProgress() {
-  if (InstallerForm) InstallerForm->StepProgress();
-}
-void Pause() {
-  if (InstallerForm) InstallerForm->Pause();
 }
 
 // ---- commands and closing
@@ -446,12 +356,8 @@ void TInstallerForm::declineBtnClick() { Close(); }
 bool TInstallerForm::FormCloseQuery() const { return !InstallerState.InstallRunning; }
 
 void TInstallerForm::FormClose() {
-  if (contentMode_ != cmSilent) FreeFlashMovie();
-  if (!RunPaths.StagingFile.empty()) {
-    RemoveFile(RunPaths.StagingFile, false);
-    // Only an empty staging folder goes; another installer's copy keeps it.
-    RemoveDirectoryA(RunPaths.StagingDir.c_str());
-  }
+  FreeFlashMovie();
+  RemoveStagingCopy();
 }
 
 void TInstallerForm::Close() {

@@ -1,6 +1,5 @@
-// The installer window. Its creation runs the whole start-up sequence before it is first shown:
-// paths and staging copy, the payload header, the members the window needs, the Flash Player,
-// and the window's configuration for the payload's content.
+// The installer window: its controls, layout and commands. Its creation runs the start-up
+// sequence (startup.h) before it is first shown; it shows the feedback of a windowed run.
 #pragma once
 #include <windows.h>
 
@@ -9,36 +8,33 @@
 #include <string>
 
 #include "dataStructures_shared.h"
+#include "startup.h"
 #include "status_codes.h"
 #include "win32_handles.h"
 
-// Process-wide state of the install command.
-struct TInstallerState {
-  bool InstallRunning = false;  // true exactly while an installation runs, pauses included
-  // The process's exit code, for those who run installers from scripts: 0 installed, 1 declined
-  // or closed without installing, 2 start-up or the installation failed.
-  int ExitCode = 1;
-};
-extern TInstallerState InstallerState;
-
-class TInstallerForm {
+class TInstallerForm final : public TStartUpWindow {
  public:
   // Creates the window and runs FormCreate (and with it the start-up) before returning.
   static std::unique_ptr<TInstallerForm> Create();
-  ~TInstallerForm();
+  ~TInstallerForm() override;
 
   HWND Handle() const { return handle_; }
-  uint8_t ContentMode() const { return contentMode_; }
 
   // Asks FormCloseQuery, then runs FormClose and destroys the window.
   void Close();
 
-  // Feedback during long work; nothing in silent mode.
-  void SetStatus(const std::string& text);
-  void StepProgress();
-  void Pause();
-  void HideForSilentRun();
-  void BringBack();
+  // Feedback during long work.
+  void SetStatus(const std::string& text) override;
+  void StepProgress() override;
+  void Pause() override;
+  void BringBack() override;
+
+  // What the start-up configures.
+  void ShowTitle(const std::string& title) override;
+  void ShowLicense(bool hasLicense, const std::string& path) override;
+  TStatus ShowContent(uint8_t contentMode, const std::string& path) override;
+  void FinishLayout() override;
+  void HideForSilentRun() override;
 
  private:
   TInstallerForm() = default;
@@ -48,10 +44,6 @@ class TInstallerForm {
 
   void FormCreate();
   void CreateControls();
-  void RunStartUp();
-  TStatus CheckFlashPlayer();
-  TStatus ConfigureLicense();
-  TStatus ShowContent();
   void LoadLicenseText(const std::string& path);
   void LoadPicture(const std::string& path);
   void SetResizable(bool resizable);
@@ -82,12 +74,6 @@ class TInstallerForm {
   HWND installBtn_ = nullptr;
   bool pauseTimerEnabled_ = false;
 
-  // The window's copies of the header's option bytes.
-  uint8_t contentMode_ = 0;
-  uint8_t hasLicense_ = 0;
-  uint8_t showDocument_ = 0;
+  bool hasLicense_ = false;  // the memo is shown and the window can be resized
   bool closed_ = false;
 };
-
-// The one installer window, while it exists.
-extern TInstallerForm* InstallerForm;

@@ -1,10 +1,11 @@
 // The program entry: the application titled "Install", the installer window (whose creation runs
-// the start-up), and, unless the payload asked for a silent installation, the message loop.
+// the start-up), and the message loop until the program ends (at once after a silent run).
 #include <windows.h>
 #include <ole2.h>
 
 #include "application.h"
 #include "fInstall.h"
+#include "startup.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   Application.Initialize(instance);
   Application.SetTitle("Install");
   auto form = TInstallerForm::Create();
-  if (form->ContentMode() != cmSilent) Application.Run();
+  Application.Run();
   form.reset();
   OleUninitialize();
   return InstallerState.ExitCode;

@@ -5,34 +5,15 @@
 #include <vector>
 
 #include "error_boxes.h"
+#include "file_io.h"
 #include "payload_checks.h"
 #include "pk_stuff.h"
-
-TDataFileReader DataFileReader;
 
 namespace {
 
 const char kChunkError[] = "Screen Saver Error: Problem reading a chunk of the screen saver data file:\r\n";
 
-// Reads exactly count bytes: 0, 100 for a short read, or the system's error code.
-TStatus ReadAll(HANDLE file, void* buffer, DWORD count) {
-  DWORD got = 0;
-  if (!ReadFile(file, buffer, count, &got, nullptr)) return static_cast<TStatus>(GetLastError());
-  return got == count ? kOk : kShortRead;
-}
-
-TStatus WriteAll(HANDLE file, const void* buffer, DWORD count) {
-  DWORD written = 0;
-  if (!WriteFile(file, buffer, count, &written, nullptr)) return static_cast<TStatus>(GetLastError());
-  return written == count ? kOk : kShortWrite;
-}
-
-TStatus SeekTo(HANDLE file, int64_t offset) {
-  if (offset < 0) return ERROR_NEGATIVE_SEEK;
-  LARGE_INTEGER to;
-  to.QuadPart = offset;
-  return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) ? kOk : static_cast<TStatus>(GetLastError());
-}
+TStatus ReadAll(HANDLE file, void* buffer, size_t count) { return ReadExactly(file, buffer, count, kShortRead); }
 
 int64_t BytesLeft(HANDLE file) {
   LARGE_INTEGER size{}, here{}, zero{};
@@ -59,7 +40,7 @@ TStatus ReadChunkData(HANDLE file, int32_t size, std::vector<uint8_t>& data) {
   } catch (const std::bad_alloc&) {
     return kNoMemory;
   }
-  return size ? ReadAll(file, data.data(), static_cast<DWORD>(size)) : kOk;
+  return ReadAll(file, data.data(), data.size());
 }
 
 struct EntryWrite {
@@ -73,12 +54,9 @@ TStatus ExpandChunk(HANDLE file, const TChunkHeader& chunk, EntryWrite& out) {
   if (read != kOk) return read;
   TCompressor compressor;
   if (!compressor.LibraryLoaded()) return kCompressorUnusable;
-  compressor.ExpandToFile(out.path, packed.data(), static_cast<int32_t>(packed.size()));
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(out.path.c_str(), GetFileExInfoStandard, &data)) return kExpandedFileMissing;
-  out.created = true;
-  const int64_t size = (int64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-  return size == chunk.FileSize ? kOk : kWrongExpandedSize;
+  const TStatus status = compressor.ExpandChecked(out.path, packed, chunk.FileSize);
+  out.created = status != kExpandedFileMissing;
+  return status;
 }
 
 TStatus CopyChunk(HANDLE file, const TChunkHeader& chunk, EntryWrite& out) {
@@ -88,7 +66,7 @@ TStatus CopyChunk(HANDLE file, const TChunkHeader& chunk, EntryWrite& out) {
   out.created = true;
   std::vector<uint8_t> data;
   TStatus status = ReadChunkData(file, chunk.FileSize, data);
-  if (status == kOk) status = WriteAll(target.Get(), data.data(), static_cast<DWORD>(data.size()));
+  if (status == kOk) status = WriteExactly(target.Get(), data.data(), data.size(), kShortWrite);
   if (!CloseHandle(target.Release()) && status == kOk) status = static_cast<TStatus>(GetLastError());
   return status;
 }
@@ -107,16 +85,18 @@ TStatus WriteEntry(HANDLE file, const TChunkHeader& chunk, const std::string& fo
 
 }  // namespace
 
-TStatus OpenDataFile(const std::string& path, bool report, int32_t& opened) {
+TStatus ReadDataFileHeaderFrom(HANDLE file, TDataFileHeader& header) {
+  return ReadAll(file, &header, sizeof header);
+}
+
+TStatus OpenDataFile(const std::string& path, bool report) {
   if (DataFileReader.Open) {
     ShowErrorBox("Screen Saver data file already in use.", TBoxKind::Information);
-    opened = 1;
     return kOk;
   }
   FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
-  TStatus status = file ? ReadAll(file.Get(), &DataFileReader.Header, sizeof(TDataFileHeader))
-                        : static_cast<TStatus>(GetLastError());
+  TStatus status = file ? ReadDataFileHeaderFrom(file.Get(), DataFileReader.Header) : static_cast<TStatus>(GetLastError());
   if (status != kOk) {
     if (report) ReportOpenError(status);
     return status;
@@ -129,15 +109,14 @@ TStatus OpenDataFile(const std::string& path, bool report, int32_t& opened) {
   }
   DataFileReader.File = std::move(file);
   DataFileReader.Open = true;
-  opened = 1;
   status = ReadTable(DataFileReader.File.Get());
   if (status != kOk && report) ReportOpenError(status);
   return status;
 }
 
-TStatus ExtractDataFileEntry(const std::string& folder, int32_t entry, bool kindNotWanted,
-                             uint8_t& kind, TFilesJournal& journal) {
-  kind = 0;
+TStatus ExtractDataFileEntry(const std::string& folder, int32_t entry, TFilesJournal& journal,
+                             uint8_t* kind) {
+  if (kind) *kind = 0;
   TStatus status = kOk;
   std::string path;
   TChunkHeader chunk{};
@@ -170,7 +149,7 @@ TStatus ExtractDataFileEntry(const std::string& folder, int32_t entry, bool kind
     }
   }
   journal.Record(path);
-  if (!kindNotWanted && status == kOk) kind = chunk.ChunkKind;
+  if (kind && status == kOk) *kind = chunk.ChunkKind;
   return status;
 }
 

@@ -6,27 +6,23 @@
 #include <string>
 
 #include "dataStructures_shared.h"
-#include "run_paths.h"
+#include "run_state.h"
 #include "status_codes.h"
 #include "win32_handles.h"
 
-struct TDataFileReader {
-  FileHandle File;
-  bool Open = false;
-  TDataFileHeader Header{};
-  TDataFileEntry Table[kMaxDataEntries + 1]{};  // entries 1..108; entry 0 stays zero
-};
-extern TDataFileReader DataFileReader;
+// Reads the 1224-byte header at the start of an open data file: 0, 100 for a short file, or the
+// system's error code.
+TStatus ReadDataFileHeaderFrom(HANDLE file, TDataFileHeader& header);
 
-// Opens the data file and reads its header and table; sets opened to 1 when it is (or already
-// was) open. With report, a failure is shown; a table that does not fit is always refused with
-// its message and -535.
-TStatus OpenDataFile(const std::string& path, bool report, int32_t& opened);
+// Opens the data file and reads its header and table into DataFileReader; a file already open
+// stays open (with a note to the user). With report, a failure is shown; a table that does not
+// fit is always refused with its message and -535.
+TStatus OpenDataFile(const std::string& path, bool report);
 
 // Writes entry number entry (1-based) into folder under the last part of its name, from its
 // chunk, plain or imploded; a failed entry leaves no file behind. Records the path in the
-// journal in every case. With kindNotWanted clear and all well, hands the chunk's kind back.
-TStatus ExtractDataFileEntry(const std::string& folder, int32_t entry, bool kindNotWanted,
-                             uint8_t& kind, TFilesJournal& journal);
+// journal in every case. When kind is given, it gets the chunk's kind byte (0 after a failure).
+TStatus ExtractDataFileEntry(const std::string& folder, int32_t entry, TFilesJournal& journal,
+                             uint8_t* kind = nullptr);
 
 TStatus CloseDataFile();

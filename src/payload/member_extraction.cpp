@@ -6,6 +6,7 @@
 
 #include "error_boxes.h"
 #include "feedback.h"
+#include "file_io.h"
 #include "general_error.h"
 #include "path_rules.h"
 #include "payload_checks.h"
@@ -13,8 +14,6 @@
 #include "replace_files.h"
 #include "run_paths.h"
 #include "win32_handles.h"
-
-TPayloadHeader PayloadHeader;
 
 namespace {
 
@@ -26,30 +25,6 @@ FileHandle OpenInstaller(const std::string& path) {
   return file;
 }
 
-int64_t SizeOf(HANDLE file) {
-  LARGE_INTEGER size{};
-  return GetFileSizeEx(file, &size) ? size.QuadPart : -1;
-}
-
-bool SeekTo(HANDLE file, int64_t offset) {
-  LARGE_INTEGER to;
-  to.QuadPart = offset;
-  return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != 0;
-}
-
-// Reads exactly count bytes: 0, -30 for fewer, or the system's error code.
-TStatus ReadExactly(HANDLE file, uint8_t* buffer, size_t count) {
-  size_t done = 0;
-  while (done < count) {
-    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(count - done, 1u << 30));
-    DWORD got = 0;
-    if (!ReadFile(file, buffer + done, chunk, &got, nullptr)) return static_cast<TStatus>(GetLastError());
-    if (got == 0) return kShortMemberIo;
-    done += got;
-  }
-  return kOk;
-}
-
 // The stored bytes of a member whose record has been checked against the file.
 TStatus ReadStored(HANDLE installer, const TPayloadMember& member, std::vector<uint8_t>& bytes) {
   try {
@@ -59,8 +34,9 @@ TStatus ReadStored(HANDLE installer, const TPayloadMember& member, std::vector<u
   } catch (const std::length_error&) {
     return kNoMemory;
   }
-  if (!SeekTo(installer, member.StartOffset)) return static_cast<TStatus>(GetLastError());
-  return ReadExactly(installer, bytes.data(), bytes.size());
+  const TStatus sought = SeekTo(installer, member.StartOffset);
+  if (sought != kOk) return sought;
+  return ReadExactly(installer, bytes.data(), bytes.size(), kShortMemberIo);
 }
 
 TStatus WriteImploded(HANDLE installer, const TPayloadMember& member, const std::string& path) {
@@ -69,11 +45,7 @@ TStatus WriteImploded(HANDLE installer, const TPayloadMember& member, const std:
   if (!compressor.LibraryLoaded()) return kCompressorUnusable;
   const TStatus read = ReadStored(installer, member, stored);
   if (read != kOk) return read;
-  compressor.ExpandToFile(path, stored.data(), static_cast<int32_t>(stored.size()));
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return kExpandedFileMissing;
-  const int64_t size = (int64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-  return size == member.FileSize ? kOk : kWrongExpandedSize;
+  return compressor.ExpandChecked(path, stored, member.FileSize);
 }
 
 TStatus WritePlain(HANDLE installer, const TPayloadMember& member, const std::string& path) {
@@ -83,15 +55,8 @@ TStatus WritePlain(HANDLE installer, const TPayloadMember& member, const std::st
   FileHandle out(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!out) return static_cast<TStatus>(GetLastError());
-  size_t done = 0;
-  while (done < stored.size()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(stored.size() - done, 1u << 30));
-    DWORD written = 0;
-    if (!WriteFile(out.Get(), stored.data() + done, chunk, &written, nullptr))
-      return static_cast<TStatus>(GetLastError());
-    if (written == 0) return kShortMemberIo;
-    done += written;
-  }
+  const TStatus written = WriteExactly(out.Get(), stored.data(), stored.size(), kShortMemberIo);
+  if (written != kOk) return written;
   if (!CloseHandle(out.Release())) return static_cast<TStatus>(GetLastError());
   return kOk;
 }
@@ -111,7 +76,7 @@ TStatus FaultStatus(TMemberFault fault) {
 
 TStatus ClearAndWrite(HANDLE installer, const TPayloadMember& member, const std::string& path,
                       bool showStatus) {
-  const TMemberFault fault = CheckMemberRecord(member, SizeOf(installer));
+  const TMemberFault fault = CheckMemberRecord(member, FileSizeOf(installer));
   if (fault == TMemberFault::NameNotPlain || fault == TMemberFault::BadDestination)
     return FaultStatus(fault);
   if (showStatus) StepProgress();
@@ -159,8 +124,8 @@ TStatus ReadPayloadHeader() {
   FileHandle staging = OpenInstaller(RunPaths.StagingFile);
   uint8_t bytes[kPayloadHeaderSize];
   TStatus status = kShortPayloadHeader;
-  if (SeekTo(staging.Get(), kPayloadOffset) &&
-      ReadExactly(staging.Get(), bytes, sizeof bytes) == kOk) {
+  if (SeekTo(staging.Get(), kPayloadOffset) == kOk &&
+      ReadExactly(staging.Get(), bytes, sizeof bytes, kShortMemberIo) == kOk) {
     PayloadHeader = ParsePayloadHeader(bytes);
     status = ExtractMember(staging.Get(), msCompressionLib, false, false);
   }

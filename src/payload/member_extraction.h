@@ -5,11 +5,8 @@
 #include <string>
 
 #include "dataStructures_shared.h"
+#include "run_state.h"
 #include "status_codes.h"
-
-// The payload header, read once per run; the only change ever made to it is the picture's
-// ".bmp" name in picture mode.
-extern TPayloadHeader PayloadHeader;
 
 // Reads the header at kPayloadOffset of the staging copy (-31 when short) and writes slot 1,
 // the codec library, into the Windows folder at once. A failure is reported a second time

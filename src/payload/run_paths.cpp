@@ -3,12 +3,9 @@
 #include <windows.h>
 
 #include "error_boxes.h"
-#include "general_error.h"
+#include "file_io.h"
 #include "path_rules.h"
 #include "replace_files.h"
-
-TRunPaths RunPaths;
-TFilesJournal FilesJournal;
 
 namespace {
 
@@ -23,17 +20,8 @@ void MakeFolder(const std::string& path) {
 
 }  // namespace
 
-void TFilesJournal::Record(const std::string& value) {
-  const std::string key = std::to_string(JournalIndex);
-  if (!WritePrivateProfileStringA("Files", key.c_str(), value.c_str(), path_.c_str()))
-    RaiseGeneralFailure("Unable to write to", path_);
-  ++JournalIndex;
-}
-
 void PreparePaths() {
-  char folder[301];
-  const UINT length = GetWindowsDirectoryA(folder, sizeof folder);
-  RunPaths.WindowsDir = WithTrailingBackslash(std::string(folder, length < sizeof folder ? length : 0));
+  RunPaths.WindowsDir = WindowsFolderPath();
 
   char exe[MAX_PATH + 1];
   const DWORD exeLength = GetModuleFileNameA(nullptr, exe, sizeof exe);
@@ -57,6 +45,12 @@ TStatus MakeStagingCopy() {
   ShowSystemError(code, "Build Error: Problem copying " + RunPaths.ExePath + " to " +
                             RunPaths.StagingFile + ". ");
   return code;
+}
+
+void RemoveStagingCopy() {
+  if (RunPaths.StagingFile.empty()) return;
+  RemoveFile(RunPaths.StagingFile, false);
+  RemoveDirectoryA(RunPaths.StagingDir.c_str());
 }
 
 void PrepareSaverDir(const TPayloadHeader& header) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "feedback.h"
+#include "file_io.h"
 #include "member_extraction.h"
 #include "run_paths.h"
 #include "shell_open.h"
@@ -16,11 +17,7 @@ constexpr char kDisplayProperties[] = "Display Properties";
 // rundll32 by its full path in the System folder: a bare name is looked for first in the folder
 // the installer was started from.
 std::string ControlPanelCommand() {
-  char system[MAX_PATH];
-  const UINT length = GetSystemDirectoryA(system, MAX_PATH);
-  std::string folder(system, length < MAX_PATH ? length : 0);
-  if (folder.empty() || folder.back() != '\\') folder += '\\';
-  return "\"" + folder + "rundll32.exe\" shell32.dll,Control_RunDLL desk.cpl,,1";
+  return "\"" + SystemFolderPath() + "rundll32.exe\" shell32.dll,Control_RunDLL desk.cpl,,1";
 }
 
 }  // namespace
@@ -36,10 +33,9 @@ void LaunchDisplayProperties() {
   WinExec(ControlPanelCommand().c_str(), SW_SHOWNORMAL);
   for (int i = 0; i < FindWindowPollLimit && !FindWindowA(nullptr, kDisplayProperties); ++i) {
   }
-  if (PayloadHeader.ContentMode != cmSilent) {
-    BringInstallerWindowBack();
-    StepProgress();
-  }
+  // Both do nothing in a silent run, which has no window.
+  BringInstallerWindowBack();
+  StepProgress();
 }
 
 void OpenDocument() {

@@ -6,7 +6,6 @@
 
 #include "activation.h"
 #include "display_properties.h"
-#include "feedback.h"
 #include "member_extraction.h"
 #include "placing.h"
 #include "replace_files.h"
@@ -20,7 +19,7 @@ struct Tidy {
   HCURSOR cursor;
   const TStatus& result;
   ~Tidy() {
-    FilesJournal.Open("");
+    FilesJournal.Close();
     RemoveFile(RunPaths.SaverIniPath, false);
     RemoveFile(RunPaths.DataFilePath, false);
     SetCursor(cursor);
@@ -48,9 +47,4 @@ TStatus RunInstallation() {
     WriteUninstallEntry();
   }
   return result;
-}
-
-TStatus RunSilentInstallation() {
-  HideForSilentRun();
-  return RunInstallation();
 }

@@ -5,6 +5,3 @@
 
 // 0, or the code of the first step that failed (which showed its own message).
 TStatus RunInstallation();
-
-// The installation with the window hidden and sized 0 by 0, never shown.
-TStatus RunSilentInstallation();

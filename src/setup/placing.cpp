@@ -5,24 +5,15 @@
 #include "dataFunctions_shared.h"
 #include "error_boxes.h"
 #include "feedback.h"
+#include "payload_checks.h"
 #include "run_paths.h"
 #include "win32_handles.h"
-
-TDataFileHeader InstallDataHeader;
 
 TStatus ReadDataFileHeader() {
   FileHandle file(CreateFileA(RunPaths.DataFilePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  TStatus status = kOk;
-  if (!file) {
-    status = static_cast<TStatus>(GetLastError());
-  } else {
-    DWORD got = 0;
-    if (!ReadFile(file.Get(), &InstallDataHeader, sizeof InstallDataHeader, &got, nullptr))
-      status = static_cast<TStatus>(GetLastError());
-    else if (got != sizeof InstallDataHeader)
-      status = kShortRead;
-  }
+  TDataFileHeader header;
+  const TStatus status = file ? ReadDataFileHeaderFrom(file.Get(), header) : static_cast<TStatus>(GetLastError());
   if (status != kOk) ShowFileError(status, RunPaths.DataFilePath);
   return status;
 }
@@ -43,20 +34,18 @@ TStatus CopyEntry(int32_t index, const std::string& firstName) {
 
 TStatus ExpandDataFile() {
   SetStatus("Expanding files...");
-  int32_t opened = 0;
-  TStatus result = OpenDataFile(RunPaths.DataFilePath, false, opened);
-  if (InstallDataHeader.MovieSource == kMovieFromContent) DataFileReader.Table[1].EntryKind = kCopiedEntry;
-  const std::string firstName = LastPathComponent(EntryNameOf(DataFileReader.Table[1]));
-  const int32_t count = std::min(InstallDataHeader.EntryCount, DataFileReader.Header.EntryCount);
+  TStatus result = OpenDataFile(RunPaths.DataFilePath, false);
+  const TDataFileHeader& header = DataFileReader.Header;
+  const TDataFileEntry& first = DataFileReader.Table[1];
+  const std::string firstName = LastPathComponent(EntryNameOf(first));
+  const int32_t count = result == kOk ? header.EntryCount : 0;
+  const bool copiesMovie = CopiesContentMovie(header.MovieSource, static_cast<size_t>(count), first.EntryKind,
+                                              !EntryNameOf(first).empty());
   for (int32_t i = 1; i <= count && result == kOk; ++i) {
     const TDataFileEntry& entry = DataFileReader.Table[i];
     if (EntryNameOf(entry).empty()) continue;
-    if (entry.EntryKind != kCopiedEntry) {
-      uint8_t kind = 0;
-      result = ExtractDataFileEntry(RunPaths.SaverDir, i, true, kind, FilesJournal);
-    } else {
-      result = CopyEntry(i, firstName);
-    }
+    const bool copied = i == 1 ? copiesMovie : entry.EntryKind == kCopiedEntry;
+    result = copied ? CopyEntry(i, firstName) : ExtractDataFileEntry(RunPaths.SaverDir, i, FilesJournal);
   }
   // Closed after a failure too, so that the pipeline can remove the data file.
   const TStatus closed = CloseDataFile();

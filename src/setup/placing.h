@@ -3,11 +3,9 @@
 #include "dataStructures_shared.h"
 #include "status_codes.h"
 
-// The installation's own copy of the data file's header.
-extern TDataFileHeader InstallDataHeader;
-
-// Reads the 1224-byte header of the data file at DataFilePath; a failure (100 for a short
-// file) is shown with the file error box.
+// Checks that the 1224-byte header of the data file at DataFilePath can be read; a failure (100
+// for a short file) is shown with the file error box. The header itself is read again with the
+// table when the data file is expanded.
 TStatus ReadDataFileHeader();
 
 // Writes every entry of the data file into SaverDir: from its chunk, or, for a copied entry, as

@@ -103,19 +103,18 @@ TEST_F(DataFile, ATableThatCannotFitIsRefusedBeforeAnythingIsWritten) {
 }
 
 TEST_F(DataFile, ReaderCodesForEntriesItCannotReach) {
-  int32_t opened = 0;
   uint8_t kind = 9;
   WriteAll(RunPaths.DataFilePath, BuildDataFile({}, 0, {Entry("a.txt", {'a'})}));
-  ASSERT_EQ(OpenDataFile(RunPaths.DataFilePath, true, opened), 0);
-  EXPECT_EQ(opened, 1);
-  EXPECT_EQ(OpenDataFile(RunPaths.DataFilePath, true, opened), 0);
+  ASSERT_EQ(OpenDataFile(RunPaths.DataFilePath, true), 0);
+  EXPECT_TRUE(DataFileReader.Open);
+  EXPECT_EQ(OpenDataFile(RunPaths.DataFilePath, true), 0);
   EXPECT_EQ(boxes.texts, std::vector<std::string>{"Screen Saver data file already in use."});
   EXPECT_EQ(boxes.kinds[0], TBoxKind::Information);
-  EXPECT_EQ(ExtractDataFileEntry(RunPaths.SaverDir, 2, false, kind, FilesJournal), -12);
+  EXPECT_EQ(ExtractDataFileEntry(RunPaths.SaverDir, 2, FilesJournal, &kind), -12);
   EXPECT_EQ(kind, 0);
   EXPECT_EQ(CloseDataFile(), 0);
   EXPECT_EQ(CloseDataFile(), 0);
-  EXPECT_EQ(ExtractDataFileEntry(RunPaths.SaverDir, 1, false, kind, FilesJournal), -15);
+  EXPECT_EQ(ExtractDataFileEntry(RunPaths.SaverDir, 1, FilesJournal, &kind), -15);
 }
 
 class Activation : public ::testing::Test {

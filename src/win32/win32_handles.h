@@ -1,4 +1,5 @@
-// Owners for the system's handles: each closes what it holds exactly once.
+// Owners for the system's handles and for COM interface pointers: each closes or releases what it
+// holds exactly once.
 #pragma once
 #include <windows.h>
 
@@ -57,3 +58,30 @@ using KernelHandle = UniqueHandle<HANDLE, KernelHandleTraits>;  // processes, th
 using ModuleHandle = UniqueHandle<HMODULE, ModuleTraits>;
 using RegKey = UniqueHandle<HKEY, RegKeyTraits>;
 using GdiObject = UniqueHandle<HGDIOBJ, GdiObjectTraits>;
+
+// A COM interface pointer that is released once, when its owner goes.
+template <typename T>
+class ComPtr {
+ public:
+  ComPtr() = default;
+  ComPtr(const ComPtr&) = delete;
+  ComPtr& operator=(const ComPtr&) = delete;
+  ~ComPtr() { Reset(); }
+
+  T* Get() const { return value_; }
+  T* operator->() const { return value_; }
+  explicit operator bool() const { return value_ != nullptr; }
+  // For the calls that hand out a pointer: the old one is released first.
+  T** Receive() {
+    Reset();
+    return &value_;
+  }
+  void** ReceiveVoid() { return reinterpret_cast<void**>(Receive()); }
+  void Reset() {
+    if (value_) value_->Release();
+    value_ = nullptr;
+  }
+
+ private:
+  T* value_ = nullptr;
+};
