@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "file_io.h"
@@ -38,7 +39,7 @@ TCompressor::TCompressor() {
   }
 }
 
-void TCompressor::ExpandToFile(const std::string& path, const uint8_t* data, int32_t length) {
+void TCompressor::ExpandToFile(const std::string& path, const uint8_t* data, int32_t length, int64_t limit) {
   // Both streams are released on every path out of here.
   struct Release {
     TCompressor& c;
@@ -51,6 +52,8 @@ void TCompressor::ExpandToFile(const std::string& path, const uint8_t* data, int
 
   input_.assign(data, data + std::max<int32_t>(length, 0));
   inputPos_ = 0;
+  limited_ = limit != kNoLimit;
+  room_ = limit + 1;
   output_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (output_ == INVALID_HANDLE_VALUE) RaiseGeneralFailure("Cannot create file", path);
@@ -59,7 +62,11 @@ void TCompressor::ExpandToFile(const std::string& path, const uint8_t* data, int
 
 TStatus TCompressor::ExpandChecked(const std::string& path, const std::vector<uint8_t>& data,
                                    int64_t expectedSize) {
-  ExpandToFile(path, data.data(), static_cast<int32_t>(data.size()));
+  try {
+    ExpandToFile(path, data.data(), static_cast<int32_t>(data.size()), std::max<int64_t>(expectedSize, 0));
+  } catch (const std::bad_alloc&) {
+    return kNoMemory;
+  }
   WIN32_FILE_ATTRIBUTE_DATA written;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &written)) return kExpandedFileMissing;
   const int64_t size = (int64_t{written.nFileSizeHigh} << 32) | written.nFileSizeLow;
@@ -68,6 +75,8 @@ TStatus TCompressor::ExpandChecked(const std::string& path, const std::vector<ui
 
 unsigned PK_CDECL TCompressor::CompressorRead(char* buffer, unsigned* size, void* param) {
   auto& self = *static_cast<TCompressor*>(param);
+  // Past the limit the input ends, and with it the expansion.
+  if (self.limited_ && self.room_ == 0) return 0;
   const size_t n = std::min<size_t>(*size, self.input_.size() - self.inputPos_);
   if (n) std::memcpy(buffer, self.input_.data() + self.inputPos_, n);
   self.inputPos_ += n;
@@ -77,6 +86,11 @@ unsigned PK_CDECL TCompressor::CompressorRead(char* buffer, unsigned* size, void
 void PK_CDECL TCompressor::CompressorWrite(char* buffer, unsigned* size, void* param) {
   // A short or failed write is dropped: the caller's size check catches the short file.
   auto& self = *static_cast<TCompressor*>(param);
+  DWORD count = *size;
+  if (self.limited_) {
+    count = static_cast<DWORD>(std::min<int64_t>(count, self.room_));
+    self.room_ -= count;
+  }
   DWORD written = 0;
-  WriteFile(self.output_, buffer, *size, &written, nullptr);
+  if (count) WriteFile(self.output_, buffer, count, &written, nullptr);
 }

@@ -32,13 +32,18 @@ class TCompressor {
 
   bool LibraryLoaded() const { return libraryLoaded_; }
 
-  // Writes the expansion of length bytes at data to path, creating or truncating it. Shows
-  // nothing; throws EGeneralFailure ("Cannot create file <path>") when the file cannot be
-  // created, and std::bad_alloc when the input copy cannot be had.
-  void ExpandToFile(const std::string& path, const uint8_t* data, int32_t length);
+  static constexpr int64_t kNoLimit = -1;
 
-  // ExpandToFile, then the check of what it wrote: 0, -16 when no file is there, -13 when its
-  // size is not expectedSize.
+  // Writes the expansion of length bytes at data to path, creating or truncating it. With a
+  // limit (0 or more; kNoLimit for none), writing stops, and the expansion with it, once the file holds limit + 1
+  // bytes: enough to tell that it is too long. Shows nothing; throws EGeneralFailure ("Cannot
+  // create file <path>") when the file cannot be created, and std::bad_alloc when the input copy
+  // cannot be had.
+  void ExpandToFile(const std::string& path, const uint8_t* data, int32_t length, int64_t limit = kNoLimit);
+
+  // ExpandToFile limited to expectedSize (a negative size counts as 0), then the check of what
+  // it wrote: 0, -16 when no file is there, -13 when its size is not expectedSize, -7 when the
+  // input copy cannot be had.
   TStatus ExpandChecked(const std::string& path, const std::vector<uint8_t>& data, int64_t expectedSize);
 
   // The full path the library is loaded from: the Windows folder + "impborl.dll".
@@ -54,6 +59,8 @@ class TCompressor {
   HANDLE output_ = INVALID_HANDLE_VALUE;  // only during ExpandToFile
   std::vector<uint8_t> input_;            // private copy of the imploded bytes
   size_t inputPos_ = 0;
+  int64_t room_ = 0;                      // bytes the output may still take, with a limit
+  bool limited_ = false;
   bool libraryLoaded_ = false;
   ModuleHandle module_;                   // held only while libraryLoaded_
 };

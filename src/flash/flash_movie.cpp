@@ -50,11 +50,16 @@ TStatus CreateFlashMovie(std::unique_ptr<TShockwaveFlash>& variable, HWND panel,
 }
 
 TStatus FreeFlashMovie(std::unique_ptr<TShockwaveFlash>& variable) {
-  if (variable) {
+  if (!variable) return kOk;
+  TStatus status = kOk;
+  // A control that cannot stop is freed all the same: closing must close.
+  try {
     variable->StopPlay();
-    variable.reset();
+  } catch (const EFlashError&) {
+    status = kNoAttempt;
   }
-  return kOk;
+  variable.reset();
+  return status;
 }
 
 int32_t InstalledFlashVersion() {

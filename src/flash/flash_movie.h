@@ -20,7 +20,8 @@ constexpr int32_t MinFlashVersion = 327722;  // 5.0.42
 // control stays in the variable), else 0; nothing when a control exists already.
 TStatus CreateFlashMovie(std::unique_ptr<TShockwaveFlash>& variable, HWND panel, const std::string& path);
 
-// Stops and frees the movie control, if there is one; harmless when called again.
+// Stops and frees the movie control, if there is one; harmless when called again. A control that
+// refuses to stop is freed all the same (-1).
 TStatus FreeFlashMovie(std::unique_ptr<TShockwaveFlash>& variable = FlashMovie);
 
 // The installed player's version, 0 when no control could be created or asked (1000 attempts).

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <new>
+
 #include "application.h"
 #include "control_ids.h"
 #include "controls.h"
@@ -105,6 +107,13 @@ LRESULT TInstallerForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
     case WM_TIMER:
       if (wParam == kPauseTimerId) pauseTimerTimer();
       return 0;
+    case WM_SETCURSOR:
+      // The hourglass stays over the window for the whole installation, pauses included.
+      if (InstallerState.InstallRunning && LOWORD(lParam) == HTCLIENT) {
+        SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+        return TRUE;
+      }
+      return DefWindowProcA(handle_, message, wParam, lParam);
     case WM_CLOSE:
       Close();
       return 0;
@@ -329,6 +338,7 @@ void TInstallerForm::installBtnClick() {
   Pause();
   SendMessageA(progressBar_, PBM_SETPOS, 0, 0);
   InstallerState.InstallRunning = false;
+  SetCursor(LoadCursorA(nullptr, IDC_ARROW));
   if (result == kOk) {
     InstallerState.ExitCode = 0;
     Close();
@@ -348,6 +358,10 @@ TStatus TInstallerForm::RunInstallationReportingFailures() {
     SetCursor(LoadCursorA(nullptr, IDC_ARROW));
     ShowGeneralError(failure.what());
     return kNoAttempt;
+  } catch (const std::bad_alloc&) {
+    SetCursor(LoadCursorA(nullptr, IDC_ARROW));
+    ShowGeneralError("Out of memory");
+    return kNoMemory;
   }
 }
 

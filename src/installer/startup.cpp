@@ -2,11 +2,14 @@
 
 #include <windows.h>
 
+#include <new>
+
 #include "error_boxes.h"
 #include "flash_movie.h"
 #include "general_error.h"
 #include "member_extraction.h"
 #include "messages.h"
+#include "payload_checks.h"
 #include "pipeline.h"
 #include "run_paths.h"
 
@@ -48,6 +51,12 @@ bool RunStartUp(TStartUpWindow& window) {
     PreparePaths();
     status = MakeStagingCopy();
     if (status == kOk) status = ReadPayloadHeader();
+    // The name becomes a folder, the journal's path and the uninstall key: one that is not a
+    // plain file name (folder parts, a drive) is refused before anything is made from it.
+    if (status == kOk && !IsUsableSaverName(SaverNameOf(PayloadHeader))) {
+      status = kBadSaverName;
+      ShowFileError(status, SaverNameOf(PayloadHeader));
+    }
     if (status == kOk) {
       PrepareSaverDir(PayloadHeader);
       silent = PayloadHeader.ContentMode == cmSilent;
@@ -77,6 +86,13 @@ bool RunStartUp(TStartUpWindow& window) {
       ShowErrorBox(CorruptedInstallerText(status));
     }
     return status != kOk || silent;
+  } catch (const std::bad_alloc&) {
+    // Out of memory ends the start-up like any failure with a code.
+    SetCursor(LoadCursorA(nullptr, IDC_ARROW));
+    InstallerState.ExitCode = 2;
+    ShowGeneralError("Out of memory");
+    ShowErrorBox(CorruptedInstallerText(kNoMemory));
+    return true;
   } catch (const EGeneralFailure& failure) {
     // The remaining steps are skipped; the window is shown in the state reached (a silent run
     // has no window to show and ends).

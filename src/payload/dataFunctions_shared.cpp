@@ -132,8 +132,9 @@ TStatus ExtractDataFileEntry(const std::string& folder, int32_t entry, TFilesJou
     const std::string name = LastPathComponent(EntryNameOf(record));
     if (status != kOk) {
       ShowErrorBox(kChunkError + SystemErrorText(status));
-    } else if (!IsPlainFileName(name)) {
-      // "." or ".." would name a folder, not a file in it.
+    } else if (chunk.FileSize != 0 && !IsPlainFileName(name)) {
+      // "." or ".." would name a folder, not a file in it; an entry that writes no file is
+      // recorded and passes whatever its name.
       status = kBadMemberName;
       ShowFileError(status, EntryNameOf(record));
     } else {

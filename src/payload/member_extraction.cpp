@@ -17,12 +17,21 @@
 
 namespace {
 
-// The staging copy (or another installer file) opened for reading, without sharing.
-FileHandle OpenInstaller(const std::string& path) {
-  FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+// The installer file a read goes to: the held staging copy itself, or another file (a staging
+// copy this run did not make, as the module tests write) opened for reading.
+struct InstallerFile {
+  FileHandle owned;
+  HANDLE handle;
+  HANDLE Get() const { return handle; }
+};
+
+InstallerFile OpenInstaller(const std::string& path) {
+  if (StagingCopy && path == RunPaths.StagingFile) return {FileHandle(), StagingCopy.Get()};
+  FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) RaiseGeneralFailure("Cannot open file", path);
-  return file;
+  HANDLE handle = file.Get();
+  return {std::move(file), handle};
 }
 
 // The stored bytes of a member whose record has been checked against the file.
@@ -90,7 +99,7 @@ TStatus ClearAndWrite(HANDLE installer, const TPayloadMember& member, const std:
 
 TStatus ExtractSingle(int slot) {
   if (IsEmptySlot(PayloadHeader.Members[slot])) return kEmptySlot;
-  FileHandle installer = OpenInstaller(RunPaths.StagingFile);
+  const InstallerFile installer = OpenInstaller(RunPaths.StagingFile);
   return ExtractMember(installer.Get(), slot, false, true);
 }
 
@@ -121,7 +130,7 @@ TStatus ExtractMember(HANDLE installer, int slot, bool showStatus, bool writeJou
 }
 
 TStatus ReadPayloadHeader() {
-  FileHandle staging = OpenInstaller(RunPaths.StagingFile);
+  const InstallerFile staging = OpenInstaller(RunPaths.StagingFile);
   uint8_t bytes[kPayloadHeaderSize];
   TStatus status = kShortPayloadHeader;
   if (SeekTo(staging.Get(), kPayloadOffset) == kOk &&
@@ -147,7 +156,7 @@ TStatus ExtractFlashInstaller() { return ExtractSingle(msFlashInstaller); }
 
 TStatus ExtractRemainingMembers(const std::string& path) {
   const int first = PayloadHeader.ShowDocument ? msDocument : msSaverEngine;
-  FileHandle installer = OpenInstaller(path);
+  const InstallerFile installer = OpenInstaller(path);
   FilesJournal.Record(path);
   TStatus status = kOk;
   for (int slot = first; slot <= msSaverLib2 && status == kOk; ++slot)

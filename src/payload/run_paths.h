@@ -8,14 +8,16 @@
 #include "status_codes.h"
 
 // Fixes WindowsDir, ExePath, StagingDir and StagingFile; creates the staging folders (a failed
-// creation shows up when the copy fails).
+// creation shows up when the copy fails), the last for Administrators and SYSTEM alone.
 void PreparePaths();
 
-// Copies the running file to StagingFile, clearing an old file there first. Reports its own
-// failures; returns 0 or the failure's code.
+// Copies the running file to StagingFile, clearing an old file there first, through a handle to a
+// new file that is then held (StagingCopy). Reports its own failures; returns 0 or the failure's
+// code.
 TStatus MakeStagingCopy();
 
-// Removes the staging copy, and the staging folder when no other installer's copy is in it.
+// Releases and removes the staging copy, and the staging folder when no other installer's copy
+// is in it.
 void RemoveStagingCopy();
 
 // Fixes SaverName, SaverDir, SaverIniPath and DataFilePath, creates SaverDir and opens the

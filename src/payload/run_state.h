@@ -50,6 +50,9 @@ struct TDataFileReader {
 };
 
 extern TRunPaths RunPaths;
+// The staging copy, written through this handle and held from its making until the window closes:
+// others may read the file but not write, rename or delete it.
+extern FileHandle StagingCopy;
 extern TFilesJournal FilesJournal;
 // The payload header, read once per run; the only change ever made to it is the picture's
 // ".bmp" name in picture mode.

@@ -26,6 +26,7 @@ constexpr TStatus kEntryCopyFailed = -532;
 constexpr TStatus kBadMemberName = -533;    // a member name with folder parts
 constexpr TStatus kBadDestination = -534;   // a destination code outside 1..6
 constexpr TStatus kBadEntryCount = -535;    // a data file whose table does not fit 0..108 entries
+constexpr TStatus kBadSaverName = -536;     // a screen-saver name that cannot be a file name
 
 constexpr TStatus kShortRead = 100;
 constexpr TStatus kShortWrite = 101;

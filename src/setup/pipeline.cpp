@@ -3,9 +3,12 @@
 #include <windows.h>
 
 #include <exception>
+#include <new>
 
 #include "activation.h"
 #include "display_properties.h"
+#include "error_boxes.h"
+#include "general_error.h"
 #include "member_extraction.h"
 #include "placing.h"
 #include "replace_files.h"
@@ -31,20 +34,36 @@ struct Tidy {
   }
 };
 
+// The last step's operations follow a finished installation and never undo it: a refusal (the
+// uninstall entry's key, the shell) is shown by the general error display and the run goes on.
+template <typename Operation>
+void Finish(Operation operation) {
+  try {
+    operation();
+  } catch (const EGeneralFailure& failure) {
+    ShowGeneralError(failure.what());
+  }
+}
+
 }  // namespace
 
 TStatus RunInstallation() {
   TStatus result = kOk;
   Tidy tidy{SetCursor(LoadCursorA(nullptr, IDC_WAIT)), result};
-  CloseDisplayProperties();
-  result = ExtractRemainingMembers(RunPaths.StagingFile);
-  if (result == kOk) result = ReadDataFileHeader();
-  if (result == kOk) result = ExpandDataFile();
-  if (result == kOk) result = ActivateSaver();
+  try {
+    CloseDisplayProperties();
+    result = ExtractRemainingMembers(RunPaths.StagingFile);
+    if (result == kOk) result = ReadDataFileHeader();
+    if (result == kOk) result = ExpandDataFile();
+    if (result == kOk) result = ActivateSaver();
+  } catch (const std::bad_alloc&) {
+    ShowGeneralError("Out of memory");
+    result = kNoMemory;
+  }
   if (result == kOk) {
-    LaunchDisplayProperties();
-    OpenDocument();
-    WriteUninstallEntry();
+    Finish([] { LaunchDisplayProperties(); });
+    Finish([] { OpenDocument(); });
+    Finish([] { WriteUninstallEntry(); });
   }
   return result;
 }

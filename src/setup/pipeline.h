@@ -3,5 +3,7 @@
 #pragma once
 #include "status_codes.h"
 
-// 0, or the code of the first step that failed (which showed its own message).
+// 0, or the code of the first step that failed (which showed its own message); -7 when memory
+// ran out. The last step (Display Properties, the document, the uninstall entry) cannot fail the
+// installation: what it is refused is shown and the installation stands.
 TStatus RunInstallation();

@@ -57,6 +57,13 @@ std::vector<Row> Catalogue() {
   auto data = [](std::function<void(std::vector<uint8_t>&)> change) {
     return [change](TMemberInputs& m) { m[msDataFile] = Member("Aquarium.ssd", DataFileWith(change), 4); };
   };
+  auto saverName = [](std::string name) {
+    return [name](std::vector<uint8_t>& image) {
+      char* field = HeaderIn(image)->SaverName;
+      std::memset(field, 0, sizeof HeaderIn(image)->SaverName);
+      std::memcpy(field, name.data(), name.size());
+    };
+  };
   const std::string staging = WindowsFolder() + "TEMP\\QVF temp\\temp";
   return {
       {"cut inside the header", false, nullptr, [](auto& i) { i.resize(kPayloadOffset + 100); },
@@ -91,6 +98,10 @@ std::vector<Row> Catalogue() {
        {kProblem + "..\\..\\evil.txt. ", kCorrupted + "-533. "}, 2},
       {"name \"..\"", false, named(".."), nullptr, {kProblem + "... ", kCorrupted + "-533. "}, 2},
       {"name with a drive", false, named("C:evil.txt"), nullptr, {kProblem + "C:evil.txt. ", kCorrupted + "-533. "}, 2},
+      // Silent, so that a run that took the name would install and end at once.
+      {"saver name climbing out of the Windows folder", true, nullptr, saverName("..\\..\\Evil"),
+       {kProblem + "..\\..\\Evil. ", kCorrupted + "-536. "}, 2},
+      {"saver name with a drive", true, nullptr, saverName("C:\\Evil"), {kProblem + "C:\\Evil. ", kCorrupted + "-536. "}, 2},
       {"data file with EntryCount -1", true, data([](auto& f) { SetCount(f, -1); }), nullptr,
        {"Screen Saver Error: Problem opening screen saver data file:\r\n-535", kCorrupted + "-535. "}, 2},
       {"data file with EntryCount 109", true, data([](auto& f) { SetCount(f, 109); }), nullptr,
@@ -128,6 +139,7 @@ TMemberInputs MembersWithData() {
 }
 
 TEST(BadInput, EveryRowOfTheCatalogue) {
+  const auto stagingBefore = StagingCopies();
   for (const Row& row : Catalogue()) {
     TMemberInputs members = MembersWithData();
     if (row.members) row.members(members);
@@ -145,6 +157,10 @@ TEST(BadInput, EveryRowOfTheCatalogue) {
     EXPECT_FALSE(FileExists(WindowsFolder() + "evil.txt")) << row.name;
     EXPECT_FALSE(FileExists("C:\\evil.txt")) << row.name;
     EXPECT_FALSE(FileExists(WindowsFolder() + "Aquarium.scr")) << row.name;
+    EXPECT_FALSE(FileExists("C:\\Evil dir")) << row.name;
+    EXPECT_FALSE(UninstallEntryExists("..\\..\\Evil") || UninstallEntryExists("C:\\Evil")) << row.name;
+    EXPECT_FALSE(FileExists(WindowsFolder() + "C")) << row.name;
+    EXPECT_EQ(StagingCopies(), stagingBefore) << row.name;
   }
 }
 

@@ -39,6 +39,7 @@ class Flash : public ::testing::Test {
     SetEnvironmentVariableA("STANDIN_FLASH_FAIL_VERSION", nullptr);
     SetEnvironmentVariableA("STANDIN_FLASHAX_NOOP", nullptr);
     SetEnvironmentVariableA("STANDIN_FLASH_FAIL_CREATE", nullptr);
+    SetEnvironmentVariableA("STANDIN_FLASH_FAIL_STOP", nullptr);
     DeleteFileA((WindowsFolder() + "flashax.exe").c_str());
     options.ContentMode = cmFlashMovieToo;
     options.HasLicense = 1;
@@ -164,6 +165,18 @@ TEST_F(Flash, AnOldPlayerWithoutARuntimeInstallerIsMinus402NotMinus531) {
   members[msFlashInstaller].reset();
   InstallerRun run(options, members);
   EXPECT_EQ(run.AnswerBoxesUntilExit(), std::vector<std::string>{"Installer file is corrupted. Error -402. "});
+}
+
+TEST_F(Flash, AMovieThatCannotStopStillLetsTheWindowCloseAndTheProgramEnd) {
+  SetEnvironmentVariableA("STANDIN_FLASH_FAIL_STOP", "1");
+  const auto stagingBefore = StagingCopies();
+  InstallerRun run(options, members);
+  HWND window = run.WaitForWindow("Install Aquarium", 20000);
+  ASSERT_NE(window, nullptr);
+  driver::PressCloseBox(window);
+  EXPECT_EQ(run.WaitForExit(10000), 1);
+  EXPECT_TRUE(Logged(LogLines(log), "flash StopPlay"));
+  EXPECT_EQ(StagingCopies(), stagingBefore);
 }
 
 TEST_F(Flash, PictureModeClosesWithoutCallingAnyControl) {

@@ -254,3 +254,94 @@ TEST_F(Installation, AnOpenDisplayPropertiesIsClosedFirst) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string NewStagingCopy(const std::set<std::string>& before) {
+  for (const std::string& name : StagingCopies())
+    if (!before.count(name)) return WindowsFolder() + "TEMP\\QVF temp\\" + name;
+  return {};
+}
+
+TEST_F(Installation, TheStagingCopyCanBeReadButNotWrittenRenamedOrDeletedUntilTheEnd) {
+  ReferencePayload payload(cmFlashMovieToo);
+  payload.options.OpenDisplayProperties = 0;
+  const auto stagingBefore = StagingCopies();
+  InstallerRun run(payload.Image());
+  HWND window = run.WaitForWindow("Install Aquarium");
+  ASSERT_NE(window, nullptr);
+  const std::string copy = NewStagingCopy(stagingBefore);
+  ASSERT_FALSE(copy.empty());
+  EXPECT_EQ(ReadAll(copy).size(), ReadAll(run.path).size());
+  EXPECT_EQ(CreateFileA(copy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(MoveFileA(copy.c_str(), (copy + ".swapped").c_str()));
+  EXPECT_FALSE(DeleteFileA(copy.c_str()));
+  driver::Click(driver::ChildById(window, kInstallId));
+  EXPECT_EQ(run.WaitForExit(60000), 0);
+  EXPECT_EQ(StagingCopies(), stagingBefore);
+}
+
+// The cursor the installer's thread shows when the mouse moves over its window, read through
+// input shared with it. (Cursor handles are the process's own: only equality within one
+// installer process can be compared.)
+HCURSOR CursorOver(HWND window) {
+  const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  AttachThreadInput(GetCurrentThreadId(), thread, TRUE);
+  SendMessageA(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+  HCURSOR cursor = GetCursor();
+  AttachThreadInput(GetCurrentThreadId(), thread, FALSE);
+  return cursor;
+}
+
+TEST_F(Installation, TheHourglassStaysThroughThePausesAndTheArrowComesBack) {
+  // A picture window whose data file wants the movie copied: the installation fails at -532 and
+  // the window stays (no movie from an earlier test may lie in the saver's folder).
+  DeleteFileA((saverDir + "installer.scf").c_str());
+  ReferencePayload payload(cmPicture);
+  payload.members[msContent] = Member("installer.scf", GradientBitmap(350, 150), 5);
+  payload.options.OpenDisplayProperties = 0;
+  InstallerRun run(payload.Image());
+  HWND window = run.WaitForWindow("Install Aquarium");
+  ASSERT_NE(window, nullptr);
+  const HCURSOR arrow = CursorOver(window);
+  driver::Click(driver::ChildById(window, kInstallId));
+  Sleep(1500);  // inside a pause: the mouse moves over the window
+  EXPECT_NE(CursorOver(window), arrow);
+  const DWORD start = GetTickCount();
+  while (IsWindowEnabled(driver::ChildById(window, kInstallId)) && GetTickCount() - start < 20000) Sleep(50);
+  EXPECT_EQ(CursorOver(window), arrow);
+  driver::PressCloseBox(window);
+  EXPECT_EQ(run.WaitForExit(), 2);
+}
+
+TEST_F(Installation, TheDocumentIsOpenedWithTheShellAfterTheInstallation) {
+  // Wine has no handler for this type: ours records what the shell asks it to open.
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, ".aqdoc", 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), 0);
+  RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("AquariumDoc"), 12);
+  RegCloseKey(key);
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "AquariumDoc\\shell\\open\\command", 0, nullptr, 0, KEY_WRITE, nullptr,
+                            &key, nullptr),
+            0);
+  const std::string command = "\"" + driver::HostPath(FLASHAX_EXE) + "\" /open \"%1\"";
+  RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                 static_cast<DWORD>(command.size() + 1));
+  RegCloseKey(key);
+
+  ReferencePayload payload(cmSilent);
+  payload.WithPlainDataFile();
+  payload.options.OpenDisplayProperties = 0;
+  payload.options.ShowDocument = 1;
+  payload.members[msDocument] = Member("readme.aqdoc", TextBytes(70), 5);
+  auto image = BuildInstallerImage(BuiltInstallExe(), payload.options, payload.members);
+  InstallerRun run(image);
+  EXPECT_EQ(run.WaitForExit(60000), 0);
+  EXPECT_EQ(ReadAll(saverDir + "readme.aqdoc"), TextBytes(70));
+  const DWORD start = GetTickCount();
+  while (ReadLog(log).find("/open") == std::string::npos && GetTickCount() - start < 10000) Sleep(100);
+  EXPECT_NE(ReadLog(log).find("flashax /open \"" + saverDir + "readme.aqdoc\""), std::string::npos) << ReadLog(log);
+}
+
+}  // namespace

@@ -5,7 +5,8 @@
 // Told through the environment: STANDIN_FLASH_VERSION (the version to report, decimal;
 // default 11.2), STANDIN_FLASH_FAIL_CREATE (creations to refuse, by their 1-based order in the
 // process, comma-separated, or "all"), STANDIN_FLASH_FAIL_VERSION (1: FlashVersion fails),
-// STANDIN_FLASH_NEED_OLE (1: refuse in-place activation when OLE is not initialised).
+// STANDIN_FLASH_NEED_OLE (1: refuse in-place activation when OLE is not initialised),
+// STANDIN_FLASH_FAIL_STOP (1: StopPlay fails).
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
@@ -111,7 +112,7 @@ class FlashStandIn final : public IDispatch, public IOleObject, public IOleInPla
         return S_OK;
       case 126:  // StopPlay
         StandInLog("flash StopPlay");
-        return S_OK;
+        return Env("STANDIN_FLASH_FAIL_STOP") == "1" ? E_FAIL : S_OK;
       case 132:  // FlashVersion
         StandInLog("flash FlashVersion");
         if (Env("STANDIN_FLASH_FAIL_VERSION") == "1") return E_FAIL;

@@ -81,6 +81,27 @@ TEST_F(DataFile, NoEntriesSucceedsAndClosesTheFile) {
   EXPECT_TRUE(boxes.texts.empty());
 }
 
+TEST_F(DataFile, EveryEntryIsJournalledAndOnesWritingNoFilePassWhateverTheirName) {
+  std::vector<TDataEntryInput> entries{Entry("first.txt", TextBytes(10)), Entry("..", {}), Entry(".", {}),
+                                       Entry("sub\\", {}), Entry("last.txt", TextBytes(20))};
+  EXPECT_EQ(Expand(BuildDataFile({}, 0, entries)), 0);
+  EXPECT_TRUE(boxes.texts.empty());
+  EXPECT_EQ(ReadAll(RunPaths.SaverDir + "last.txt"), TextBytes(20));
+  const std::string& dir = RunPaths.SaverDir;
+  std::vector<std::string> journal;
+  for (int i = 0; i < 6; ++i) {
+    char value[MAX_PATH] = "";
+    GetPrivateProfileStringA("Files", std::to_string(i).c_str(), "", value, MAX_PATH, RunPaths.SaverIniPath.c_str());
+    journal.emplace_back(value);
+  }
+  EXPECT_EQ(journal, (std::vector<std::string>{dir + "first.txt", dir + "..", dir + ".", dir, dir + "last.txt", ""}));
+  // The first entry's file is marked for archiving.
+  EXPECT_TRUE(GetFileAttributesA((dir + "first.txt").c_str()) & FILE_ATTRIBUTE_ARCHIVE);
+  // A name that is not a file's still fails an entry that would write one.
+  boxes.texts.clear();
+  EXPECT_EQ(Expand(BuildDataFile({}, 0, {Entry("..", TextBytes(5))})), -533);
+}
+
 TEST_F(DataFile, CopyingTheMovieWithoutTheMovieIsMinus532) {
   EXPECT_EQ(Expand(BuildDataFile({}, 3, {Entry("screensaver.swf", {})})), -532);
   WriteAll(RunPaths.SaverDir + "installer.scf", TextBytes(64));

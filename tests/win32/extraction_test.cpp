@@ -122,6 +122,15 @@ TEST_F(Extraction, ImplodedMemberOfTheWrongSizeIsMinus13AndTheFileStays) {
   EXPECT_EQ(FileSizeOf(RunPaths.SaverDir + "agreement.txt"), 5000);
 }
 
+TEST_F(Extraction, AnExpansionFarLongerThanItsRecordStopsOneBytePastIt) {
+  CodecInWindowsFolder codec;
+  members[msLicense] = Member("agreement.txt", std::vector<uint8_t>(4000000, 'z'), 5, true);
+  ASSERT_EQ(Start(), 0);
+  ChangeRecord(msLicense, [](TPayloadMember& m) { m.FileSize = 100; });
+  EXPECT_EQ(ExtractLicense(), -13);
+  EXPECT_EQ(FileSizeOf(RunPaths.SaverDir + "agreement.txt"), 101);
+}
+
 TEST_F(Extraction, ImplodedMemberWithoutTheCodecIsMinus35) {
   DeleteFileA((WindowsFolder() + "impborl.dll").c_str());
   members[msLicense] = Member("agreement.txt", TextBytes(5000), 5, true);

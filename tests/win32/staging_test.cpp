@@ -32,6 +32,15 @@ TEST(Staging, TakesTheFirstFreeNumber) {
   CapturedBoxes boxes;
   ASSERT_EQ(MakeStagingCopy(), 0);
   EXPECT_EQ(FileSizeOf(RunPaths.StagingFile), FileSizeOf(RunPaths.ExePath));
+  // Held: others may read the copy but not write, rename or delete it.
+  EXPECT_EQ(ReadAll(RunPaths.StagingFile).size(), static_cast<size_t>(FileSizeOf(RunPaths.ExePath)));
+  EXPECT_EQ(CreateFileA(RunPaths.StagingFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(MoveFileA(RunPaths.StagingFile.c_str(), (kStaging + "\\moved.dat").c_str()));
+  EXPECT_FALSE(DeleteFileA(RunPaths.StagingFile.c_str()));
+  RemoveStagingCopy();
+  EXPECT_FALSE(FileExists(RunPaths.StagingFile));
   ClearStaging();
 }
 
