@@ -32,3 +32,10 @@ std::string SaverDirFor(std::string_view windowsDir, std::string_view saverName)
   return std::string(windowsDir) + (saverName.empty() ? std::string("TempSaverDir") : std::string(saverName)) +
          " dir\\";
 }
+
+bool SameFileName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}

@@ -20,3 +20,6 @@ std::string StagingFileName(std::string_view stagingDir, int n);
 
 // WindowsDir + (saverName, or "TempSaverDir" when empty) + " dir\".
 std::string SaverDirFor(std::string_view windowsDir, std::string_view saverName);
+
+// Windows' comparison of file names: the same letters in any case (ASCII).
+bool SameFileName(std::string_view a, std::string_view b);

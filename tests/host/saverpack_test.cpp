@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <tuple>
 
 #include "codec_test_util.h"
 #include "dataStructures_shared.h"
@@ -189,7 +190,7 @@ TEST_F(SaverProject, ChecksNameTheLineAndWriteNothing) {
       {Project("name = \"Aquarium \u4e00\"\ncontent = \"flash\"\n"), "p.toml:1: name \"Aquarium \u4e00\" has characters outside the Windows-1252"},
       {Project(kTop, "[files.document]\npath = \"notes.txt\"\nname = \"..\\\\evil.txt\"\n"), "must be a plain file name"},
       {Project(kTop, "[files.document]\npath = \"notes.txt\"\nname = \"" + std::string(256, 'n') + "\"\n"), "must be a plain file name of 1 to 255 bytes"},
-      {Project("name = \"A\"\ncontent = \"picture\"\n"), "movie.swf: cannot be decoded as a PNG, JPEG, GIF or BMP picture"},
+      {Project("name = \"Aquarium\"\ncontent = \"picture\"\n"), "movie.swf: cannot be decoded as a PNG, JPEG, GIF or BMP picture"},
       {kTop + "[files.codec]\npath = \"impborl.dll\"\n", "the installer needs [files.program]"},
       {Project(kTop, "[data]\n" + [] {
          std::string entries;
@@ -487,13 +488,15 @@ TEST_F(SaverProject, NewMakesAProjectThatBuildsAtOnce) {
   ASSERT_EQ(made.exitCode, 0) << made.output;
   const auto project = ReadFileBytes(folder + "/Reef.toml");
   const std::string text(project.begin(), project.end());
-  for (const char* key : {"name = \"Reef\"", "content = \"picture\"", "level = \"best\"", "# sign = ",
+  for (const char* key : {"name = \"Reef\"", "content = \"picture\"", "level = \"best\"", "# sign = ", "uninstall = \"launcher\"",
                           "[files.program]", "path = \"shot.png\"", "# [files.license]", "# [data]"})
     EXPECT_NE(text.find(key), std::string::npos) << key;
   // (The codec lies beside saverpack in dist/; here the test gives it.)
   Write(folder + "/impborl.dll", ReadFileBytes(dir / "impborl.dll"));
   std::ofstream(folder + "/Reef.toml", std::ios::app) << "[files.codec]\npath = \"impborl.dll\"\n";
-  const auto build = RunSaverpack("build -q --stub " + (dir / "stub.exe") + " " + folder + "/Reef.toml");
+  Write(dir / "launcher.exe", SmallestProgram());
+  const auto build = RunSaverpack("build -q --stub " + (dir / "stub.exe") + " --launcher " + (dir / "launcher.exe") +
+                                  " " + folder + "/Reef.toml");
   EXPECT_EQ(build.exitCode, 0) << build.output;
   EXPECT_EQ(RunSaverpack("verify " + folder + "/Reef.exe").exitCode, 0);
 
@@ -539,6 +542,79 @@ TEST_F(SaverProject, ANameThatCannotBeAFolderIsRefusedByBuildAndVerify) {
   const auto verify = RunSaverpack("verify " + (dir / "climbs.exe"));
   EXPECT_EQ(verify.exitCode, 1);
   EXPECT_NE(verify.output.find("SaverName \"..\\..\\Up\" holds a character"), std::string::npos) << verify.output;
+}
+
+// The uninstall entry runs "<Windows>\<name>.scr /u": every project places that file, and what
+// runs there handles /u.
+TEST_F(SaverProject, TheUninstallEntryCallsAFileTheInstallerPlaces) {
+  Write(dir / "aqua.scr", TextOfSize(5000));
+  Write(dir / "launcher.exe", SmallestProgram());
+  const std::string top = "name = \"Aquarium Deluxe\"\ncontent = \"silent\"\n";
+  auto build = [&](const std::string& project, const std::string& launcher = "") {
+    Write(dir / "p.toml", project + "[files.codec]\npath = \"impborl.dll\"\n");
+    std::filesystem::remove(dir / "out.exe");
+    return RunSaverpack("build -q --stub " + (dir / "stub.exe") + (launcher.empty() ? "" : " --launcher " + launcher) +
+                        " -o " + (dir / "out.exe") + " " + (dir / "p.toml"));
+  };
+  // The program handles /u itself: stored under the name the entry calls, whatever its file's.
+  auto run = build(top + "[files.program]\npath = \"aqua.scr\"\n");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find("warning: " + (dir / "p.toml") + " has no Flash runtime installer"), std::string::npos);
+  auto list = RunSaverpack("list " + (dir / "out.exe"));
+  EXPECT_NE(list.output.find("program          Aquarium Deluxe.scr"), std::string::npos) << list.output;
+  EXPECT_NE(list.output.find("Uninstall: the program in slot 6 handles \"/u\" itself"), std::string::npos);
+  // A name of the author's that the entry would not call is refused, saying why.
+  run = build(top + "[files.program]\npath = \"aqua.scr\"\nname = \"aqua.scr\"\n");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.output.find("p.toml:3: the program is named \"aqua.scr\", but the uninstall entry runs"),
+            std::string::npos) << run.output;
+
+  // The launcher in slot 6, the author's program in the saver's folder under the same name.
+  run = build(top + "uninstall = \"launcher\"\n[files.program]\npath = \"aqua.scr\"\n", dir / "launcher.exe");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  ASSERT_EQ(RunSaverpack("extract " + (dir / "out.exe") + " -C " + (dir / "x") + " program extra").exitCode, 0);
+  EXPECT_EQ(ReadFileBytes(dir / "x/Aquarium Deluxe.scr"), ReadFileBytes(dir / "aqua.scr"));
+  list = RunSaverpack("list " + (dir / "out.exe"));
+  EXPECT_NE(list.output.find("extra            Aquarium Deluxe.scr         5"), std::string::npos) << list.output;
+  // With files.extra taken, the program becomes the data file's last entry.
+  run = build(top + "uninstall = \"launcher\"\n[files.program]\npath = \"aqua.scr\"\n[files.extra]\npath = "
+                    "\"extra.scf\"\n[data]\n[[data.entries]]\nname = \"notes.txt\"\npath = \"notes.txt\"\n",
+              dir / "launcher.exe");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  list = RunSaverpack("list " + (dir / "out.exe"));
+  EXPECT_NE(list.output.find("entry 2: \"Aquarium Deluxe.scr\""), std::string::npos) << list.output;
+
+  // Bad input: one clear line each, nothing written.
+  for (const auto& [project, launcher, message] : std::vector<std::tuple<std::string, std::string, std::string>>{
+           {top + "uninstall = \"remove\"\n[files.program]\npath = \"aqua.scr\"\n", "", "p.toml:3: uninstall must be"},
+           {top + "uninstall = \"launcher\"\n[files.program]\npath = \"aqua.scr\"\n", dir / "none.exe",
+            "p.toml:3: uninstall = \"launcher\" needs the screen-saver launcher, and there is none at"},
+           {top + "uninstall = \"launcher\"\n[files.program]\npath = \"aqua.scr\"\n", dir / "notes.txt",
+            "notes.txt is not a Windows program"}}) {
+    run = build(project, launcher);
+    EXPECT_EQ(run.exitCode, 1) << message;
+    EXPECT_NE(run.output.find(message), std::string::npos) << "want: " << message << "\ngot: " << run.output;
+    EXPECT_EQ(CountOf(run.output, "\n"), 1u) << run.output;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.exe"));
+  }
+}
+
+TEST_F(SaverProject, VerifyWarnsOfAnUninstallEntryThatCallsNoPlacedFile) {
+  TPayloadOptions options;
+  options.ContentMode = cmSilent;
+  options.SaverName = "Aquarium Deluxe";
+  TMemberInputs members;
+  members[msCompressionLib] = TMemberInput{"impborl.dat", {1, 2}, 3, false, 2, 2};
+  members[msSaverEngine] = TMemberInput{"aqua.scr", {'y'}, 2, false, 1, 1};
+  for (int slot : {msExtraFile, msSaverLib1, msSaverLib2}) members[slot] = TMemberInput{"x.dat", {'z'}, 5, false, 1, 1};
+  members[msDataFile] = TMemberInput{"d.ssd", BuildDataFile({}, 0, {}), 4, false, 0, 0};
+  members[msDataFile]->FileSize = members[msDataFile]->PackedSize = static_cast<int32_t>(members[msDataFile]->Stored.size());
+  Write(dir / "old.exe", BuildInstallerImage(std::vector<uint8_t>(10), options, members));
+  const auto run = RunSaverpack("verify " + (dir / "old.exe"));
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find("warning: Uninstall: the entry runs \"<Windows>\\\\Aquarium Deluxe.scr /u\", which this "
+                            "installer does not place (slot 6 is \"aqua.scr\")"),
+            std::string::npos) << run.output;
 }
 
 }  // namespace

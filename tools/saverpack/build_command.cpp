@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <iostream>
@@ -185,6 +186,7 @@ struct BuildOptions {
   std::string project;
   std::string output;
   std::string stub;
+  std::string launcher;
   bool quiet = false;
   bool fast = false;
   std::string sign;
@@ -193,7 +195,12 @@ struct BuildOptions {
 void RunBuild(const BuildOptions& o) {
   const std::filesystem::path projectFile(o.project);
   const std::filesystem::path tools = ToolFolder();
-  const Project project = LoadProject(projectFile, tools / "impborl.dll");
+  const Project project = LoadProject(projectFile, tools / "impborl.dll",
+                                      o.launcher.empty() ? tools / "launcher.exe" : std::filesystem::path(o.launcher));
+  if (!project.slots[msFlashInstaller].present)
+    std::fprintf(stderr, "saverpack: warning: %s has no Flash runtime installer ([files.flash_installer]): on a "
+                 "machine without Flash Player 5.0.42 or later the installer ends at start-up with error -402\n",
+                 projectFile.string().c_str());
   const std::filesystem::path stubPath = o.stub.empty() ? tools / "install.exe" : std::filesystem::path(o.stub);
   const std::filesystem::path output =
       o.output.empty() ? projectFile.parent_path() / (projectFile.stem().string() + ".exe")
@@ -365,6 +372,9 @@ void AddBuildCommand(CLI::App& app) {
   build->add_option("PROJECT", o->project, "The project file (TOML)")->required();
   build->add_option("-o,--output", o->output, "Installer to write (default: PROJECT's name + .exe)");
   build->add_option("--stub", o->stub, "The installer program (default: install.exe beside saverpack)");
+  build->add_option("--launcher", o->launcher,
+                    "The screen-saver launcher that uninstall = \"launcher\" installs as <name>.scr "
+                    "(default: launcher.exe beside saverpack)");
   build->add_flag("-q,--quiet", o->quiet, "No progress and no closing line");
   build->add_option("--sign", o->sign,
                     "Sign the finished installer with this command (the project's sign = \"...\" "

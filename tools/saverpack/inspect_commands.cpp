@@ -1,4 +1,5 @@
 // saverpack list / verify / extract: reading an installer file someone was given.
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "file_io.h"
 #include "inspect.h"
 #include "signature.h"
+#include "path_rules.h"
 #include "payload_checks.h"
 
 namespace saverpack {
@@ -65,6 +67,36 @@ std::string SignatureLine(const TPayloadHeader& h, std::span<const uint8_t> file
   return line;
 }
 
+// Whether bytes hold our screen-saver launcher: its version record names it.
+bool IsOurLauncher(const std::vector<uint8_t>& bytes) {
+  static const std::string kWide = [] {
+    std::string wide;
+    for (char c : std::string("Screen Saver Launcher")) wide += {c, '\0'};
+    return wide;
+  }();
+  return std::search(bytes.begin(), bytes.end(), kWide.begin(), kWide.end()) != bytes.end();
+}
+
+// What the uninstall entry, "<Windows>\<SaverName>.scr /u", will run.
+std::string UninstallLine(const TPayloadHeader& h, const std::vector<uint8_t>& file) {
+  const std::string expected = SaverNameOf(h) + ".scr";
+  const TPayloadMember& program = h.Members[msSaverEngine];
+  if (IsEmptySlot(program)) return "Uninstall: no program in slot 6";
+  if (!SameFileName(MemberFileName(program), expected) || program.Destination != 2)
+    return "Uninstall: the entry runs " + Quoted("<Windows>\\" + expected + " /u") + ", which this installer does not "
+           "place (slot 6 is " + Quoted(MemberFileName(program)) + ")";
+  const MemberContent content = ExpandMember(file, program);
+  if (!content.problem.empty() || !IsOurLauncher(content.bytes))
+    return "Uninstall: the program in slot 6 handles " + Quoted("/u") + " itself";
+  std::string where = "not found";
+  if (SameFileName(MemberFileName(h.Members[msExtraFile]), expected)) where = "slot 7";
+  const auto data = DataFileOf(h, file);
+  for (size_t i = 0; where == "not found" && data.present && i < data.table.Entries.size(); ++i)
+    if (SameFileName(EntryNameOf(data.table.Entries[i]), expected)) where = "data-file entry " + std::to_string(i + 1);
+  return "Uninstall: slot 6 is the screen-saver launcher, which removes the screen saver; the author's program is " +
+         Quoted(expected) + " in the saver's folder (" + where + ")";
+}
+
 void ListText(const TPayloadHeader& h, const std::vector<uint8_t>& file) {
   std::cout << "ContentMode " << int(h.ContentMode) << " (" << ContentWords(h.ContentMode)
             << "), HasLicense " << int(h.HasLicense) << ", ShowDocument " << int(h.ShowDocument)
@@ -88,7 +120,7 @@ void ListText(const TPayloadHeader& h, const std::vector<uint8_t>& file) {
     if (const int owner = SameBytesAs(h, slot))
       std::cout << "     filled in: the same bytes as slot " << owner << "\n";
   }
-  std::cout << "\n" << SignatureLine(h, file) << "\n";
+  std::cout << "\n" << UninstallLine(h, file) << "\n" << SignatureLine(h, file) << "\n";
   const auto data = DataFileOf(h, file);
   if (!data.present) return;
   if (!data.problem.empty()) {
@@ -180,6 +212,9 @@ void RunVerify(const std::string& path) {
   for (const auto& problem : problems) std::cerr << path << ": " << problem << "\n";
   if (!problems.empty()) throw QuietFailure();
   const auto header = HeaderOfInstaller(file);
+  // Sound, but the user's Uninstall would find no file: a warning, not a failure.
+  const std::string uninstall = UninstallLine(*header, file);
+  if (uninstall.find("does not place") != std::string::npos) std::cerr << path << ": warning: " << uninstall << "\n";
   std::cout << path << ": sound; " << SignatureLine(*header, file) << "\n";
 }
 

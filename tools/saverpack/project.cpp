@@ -2,10 +2,12 @@
 
 #include <toml++/toml.h>
 
+#include <cctype>
 #include <fstream>
 
 #include "cp1252.h"
 #include "file_io.h"
+#include "path_rules.h"
 #include "payload_checks.h"
 
 namespace saverpack {
@@ -17,8 +19,9 @@ constexpr int32_t kDefaultDestination[kMemberCount] = {6, 3, 3, 5, 5, 5, 2, 5, 4
 
 class Loader {
  public:
-  Loader(const std::filesystem::path& file, const std::filesystem::path& defaultCodec)
-      : defaultCodec_(defaultCodec) {
+  Loader(const std::filesystem::path& file, const std::filesystem::path& defaultCodec,
+         const std::filesystem::path& defaultLauncher)
+      : defaultCodec_(defaultCodec), defaultLauncher_(defaultLauncher) {
     project_.file = file;
   }
 
@@ -33,6 +36,7 @@ class Loader {
     ReadTopLevel(root);
     ReadSlots(root);
     ReadData(root);
+    if (programAsEntry_) AddProgramEntry();
     CheckNeeds();
     Finish();
     return project_;
@@ -135,6 +139,14 @@ class Loader {
       if (auto text = sign->value<std::string>()) project_.sign = *text;
       else Problem(LineOf(sign), "sign must be a command in quotes");
     }
+    if (const toml::node* uninstall = root.get("uninstall")) {
+      uninstallLine_ = LineOf(uninstall);
+      const auto value = uninstall->value<std::string>();
+      if (value == "launcher") project_.uninstall = Uninstall::Launcher;
+      else if (value == "program") project_.uninstall = Uninstall::Program;
+      else Problem(uninstallLine_, "uninstall must be \"launcher\" (our launcher removes the screen saver) or "
+                                   "\"program\" (the program handles /u itself)");
+    }
     if (const toml::node* level = root.get("level")) {
       const auto value = level->value<std::string>();
       if (value == "best") project_.fast = false;
@@ -162,6 +174,7 @@ class Loader {
     plan.payloadName = plan.source.filename().string();
     if (const toml::node* name = table->get("name")) {
       if (auto text = Text(name, "name")) plan.payloadName = *text;
+      if (slot == msSaverEngine) programNamed_ = true;
     }
     plan.destination = kDefaultDestination[slot];
     if (const toml::node* destination = table->get("destination"))
@@ -200,6 +213,7 @@ class Loader {
       if (!std::filesystem::is_regular_file(defaultCodec_))
         Problem(1, "no [files.codec] and no impborl.dll beside saverpack at " + defaultCodec_.string());
     }
+    ArrangeUninstall();
     if (project_.data.present && !project_.slots[msDataFile].present) {
       SlotSpec& data = project_.slots[msDataFile];
       data.present = true;
@@ -228,6 +242,66 @@ class Loader {
     }
     project_.hasLicense = project_.slots[msLicense].present;
     project_.showDocument = project_.slots[msDocument].present;
+  }
+
+  // The uninstall entry runs "<Windows>\<name>.scr /u": the program slot must place that file,
+  // and whatever it holds must handle /u.
+  void ArrangeUninstall() {
+    SlotSpec& program = project_.slots[msSaverEngine];
+    if (!program.present) return;  // CheckNeeds names what is missing
+    const std::string expected = project_.saverName + ".scr";
+    if (project_.uninstall == Uninstall::Program) {
+      if (programNamed_ && !SameFileName(program.payloadName, expected))
+        Problem(program.line, "the program is named \"" + Cp1252ToUtf8(program.payloadName) +
+                "\", but the uninstall entry runs \"<Windows>\\" + Cp1252ToUtf8(expected) +
+                " /u\": name it \"" + Cp1252ToUtf8(expected) + "\", leave the name out, or use uninstall = \"launcher\"");
+      program.payloadName = expected;
+      return;
+    }
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(defaultLauncher_, error)) {
+      Problem(uninstallLine_, "uninstall = \"launcher\" needs the screen-saver launcher, and there is none at " +
+                                  defaultLauncher_.string());
+      return;
+    }
+    if (!IsWindowsProgram(ReadFile(defaultLauncher_))) {
+      Problem(uninstallLine_, defaultLauncher_.string() + " is not a Windows program; it cannot be the launcher");
+      return;
+    }
+    // The author's program goes to the saver's folder as <name>.scr, where the launcher runs it.
+    SlotSpec author = program;
+    author.payloadName = expected;
+    author.destination = 5;
+    SlotSpec& extra = project_.slots[msExtraFile];
+    if (!extra.present) {
+      extra = author;
+    } else if (project_.data.present) {
+      programAsEntry_ = true;
+      programEntry_.name = expected;
+      programEntry_.source = author.source;
+      programEntry_.compression = author.compression;
+      programEntry_.line = author.line;
+    } else {
+      Problem(program.line, "uninstall = \"launcher\" puts the program in the saver's folder through files.extra "
+              "or the data file, and this project uses files.extra and gives the data file ready-made");
+    }
+    program.source = defaultLauncher_;
+    program.payloadName = expected;
+    program.destination = 2;
+    program.compression = Compression::Auto;
+  }
+
+  // The author's program as the data file's last entry; entry 1 keeps its meaning.
+  void AddProgramEntry() {
+    auto& entries = project_.data.entries;
+    if (entries.empty() && project_.data.movieSource == kMovieFromContent)
+      Problem(programEntry_.line, "uninstall = \"launcher\" would make the program the data file's entry 1, which "
+              "movie_source = 3 makes a copy of the movie: free files.extra or give the data file an entry");
+    else if (entries.size() >= static_cast<size_t>(kMaxDataEntries))
+      Problem(programEntry_.line, "uninstall = \"launcher\" needs a data-file entry for the program, and the data "
+              "file has 108 already");
+    else
+      entries.push_back(programEntry_);
   }
 
   // The installer extracts slots 6 to 10 on every installation and stops at an empty one. The
@@ -345,15 +419,27 @@ class Loader {
   }
 
   std::filesystem::path defaultCodec_;
+  std::filesystem::path defaultLauncher_;
+  int uninstallLine_ = 1;
+  bool programNamed_ = false;
+  bool programAsEntry_ = false;
+  DataEntrySpec programEntry_;
   Project project_;
   std::vector<std::string> problems_;
 };
 
 }  // namespace
 
-Project LoadProject(const std::filesystem::path& file, const std::filesystem::path& defaultCodec) {
+Project LoadProject(const std::filesystem::path& file, const std::filesystem::path& defaultCodec,
+                    const std::filesystem::path& defaultLauncher) {
   if (!std::filesystem::is_regular_file(file)) throw ToolError(file.string() + ": no such project file");
-  return Loader(file, defaultCodec).Load();
+  return Loader(file, defaultCodec, defaultLauncher).Load();
+}
+
+bool IsWindowsProgram(const std::vector<uint8_t>& bytes) {
+  if (bytes.size() < 64 || bytes[0] != 'M' || bytes[1] != 'Z') return false;
+  const uint32_t at = bytes[60] | bytes[61] << 8 | bytes[62] << 16 | static_cast<uint32_t>(bytes[63]) << 24;
+  return at <= bytes.size() - 4 && bytes[at] == 'P' && bytes[at + 1] == 'E' && bytes[at + 2] == 0 && bytes[at + 3] == 0;
 }
 
 }  // namespace saverpack

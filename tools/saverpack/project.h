@@ -42,6 +42,11 @@ struct DataSpec {
   int line = 0;
 };
 
+// What the uninstall entry's "<Windows>\<name>.scr /u" runs: our launcher, which removes the
+// screen saver itself and runs the author's program from the saver's folder, or the author's
+// program, which must then handle /u itself.
+enum class Uninstall { Launcher, Program };
+
 struct Project {
   std::filesystem::path file;
   std::string saverName;         // Windows-1252, at most 64 bytes
@@ -51,13 +56,20 @@ struct Project {
   uint8_t openDisplayProperties = 0;
   bool fast = false;             // level = "fast": the quick encoder instead of the smallest
   std::string sign;              // the command that signs the finished installer, or empty
+  Uninstall uninstall = Uninstall::Program;  // "program" when the project does not say
   std::array<SlotSpec, kMemberCount> slots;
   DataSpec data;
 };
 
 // Reads and checks a project file. The codec library defaults to defaultCodec, stored as
-// "impborl.dat" with destination 3. Throws ToolError with one line per problem, each naming the
-// project file and the line.
-Project LoadProject(const std::filesystem::path& file, const std::filesystem::path& defaultCodec);
+// "impborl.dat" with destination 3; with uninstall = "launcher" the program slot holds
+// defaultLauncher as "<name>.scr" and the author's program goes to the saver's folder under that
+// name (slot 7 when the project leaves it free, else an entry of the data file). Throws
+// ToolError with one line per problem, each naming the project file and the line.
+Project LoadProject(const std::filesystem::path& file, const std::filesystem::path& defaultCodec,
+                    const std::filesystem::path& defaultLauncher = {});
+
+// Whether bytes are a Windows program: an MZ header whose e_lfanew points at "PE\0\0".
+bool IsWindowsProgram(const std::vector<uint8_t>& bytes);
 
 }  // namespace saverpack
