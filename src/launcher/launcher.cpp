@@ -267,8 +267,20 @@ int RemoveAfter(const Text& arguments) {
   return Exists(target) ? 1 : 0;
 }
 
-bool RunsAsAdministrator() {
+// shell32.dll from the System folder only; by its full path where the system knows no search
+// flags (Windows XP, and Vista and 7 without their 2011 update).
+HMODULE LoadShell() {
   HMODULE shell = LoadLibraryExA("shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!shell && GetLastError() == ERROR_INVALID_PARAMETER) {
+    char folder[MAX_PATH + 1];
+    const UINT length = GetSystemDirectoryA(folder, sizeof folder);
+    shell = LoadLibraryA((WithBackslash(Text(folder, length < sizeof folder ? length : 0)) + "shell32.dll").c_str());
+  }
+  return shell;
+}
+
+bool RunsAsAdministrator() {
+  HMODULE shell = LoadShell();
   using IsAdmin = BOOL(WINAPI*)();
   auto isAdmin = shell ? reinterpret_cast<IsAdmin>(reinterpret_cast<void*>(GetProcAddress(shell, "IsUserAnAdmin")))
                        : nullptr;
@@ -277,7 +289,7 @@ bool RunsAsAdministrator() {
 
 // Runs this program again with administrator rights for the removal alone; its exit code.
 int RunElevated(const Text& own) {
-  HMODULE shell = LoadLibraryExA("shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  HMODULE shell = LoadShell();
   using Execute = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
   auto execute = shell ? reinterpret_cast<Execute>(reinterpret_cast<void*>(GetProcAddress(shell, "ShellExecuteExA")))
                        : nullptr;
