@@ -148,6 +148,10 @@ TEST_F(Flash, NoPlayerAndAnInstallerThatRegistersNothingEndsWithMinus402) {
   const auto texts = run.AnswerBoxesUntilExit(120000);
   EXPECT_EQ(texts, std::vector<std::string>{"Installer file is corrupted. Error -402. "});
   EXPECT_EQ(run.WaitForExit(), 2);
+  // The installer starts the runtime installer and waits for a player, not for the process: the
+  // runtime installer may log after the installer has ended.
+  const DWORD start = GetTickCount();
+  while (!Logged(LogLines(log), "flashax /Q") && GetTickCount() - start < 10000) Sleep(100);
   EXPECT_TRUE(Logged(LogLines(log), "flashax /Q"));
 }
 
