@@ -52,8 +52,7 @@ void TCompressor::ExpandToFile(const std::string& path, const uint8_t* data, int
 
   input_.assign(data, data + std::max<int32_t>(length, 0));
   inputPos_ = 0;
-  limited_ = limit != kNoLimit;
-  room_ = limit + 1;
+  room_ = limit == kNoLimit ? kNoLimit : limit + 1;
   output_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (output_ == INVALID_HANDLE_VALUE) RaiseGeneralFailure("Cannot create file", path);
@@ -76,7 +75,7 @@ TStatus TCompressor::ExpandChecked(const std::string& path, const std::vector<ui
 unsigned PK_CDECL TCompressor::CompressorRead(char* buffer, unsigned* size, void* param) {
   auto& self = *static_cast<TCompressor*>(param);
   // Past the limit the input ends, and with it the expansion.
-  if (self.limited_ && self.room_ == 0) return 0;
+  if (self.room_ == 0) return 0;
   const size_t n = std::min<size_t>(*size, self.input_.size() - self.inputPos_);
   if (n) std::memcpy(buffer, self.input_.data() + self.inputPos_, n);
   self.inputPos_ += n;
@@ -87,7 +86,7 @@ void PK_CDECL TCompressor::CompressorWrite(char* buffer, unsigned* size, void* p
   // A short or failed write is dropped: the caller's size check catches the short file.
   auto& self = *static_cast<TCompressor*>(param);
   DWORD count = *size;
-  if (self.limited_) {
+  if (self.room_ != kNoLimit) {
     count = static_cast<DWORD>(std::min<int64_t>(count, self.room_));
     self.room_ -= count;
   }

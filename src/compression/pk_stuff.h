@@ -59,8 +59,7 @@ class TCompressor {
   HANDLE output_ = INVALID_HANDLE_VALUE;  // only during ExpandToFile
   std::vector<uint8_t> input_;            // private copy of the imploded bytes
   size_t inputPos_ = 0;
-  int64_t room_ = 0;                      // bytes the output may still take, with a limit
-  bool limited_ = false;
+  int64_t room_ = kNoLimit;               // bytes the output may still take; kNoLimit without a limit
   bool libraryLoaded_ = false;
   ModuleHandle module_;                   // held only while libraryLoaded_
 };

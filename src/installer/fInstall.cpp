@@ -167,7 +167,7 @@ void TInstallerForm::FormCreate() {
   // The style gives the single border and a system menu with only the close box.
   CreateControls();
   if (RunStartUp(*this)) Close();
-  else if (!closed_) ShowCentred();
+  else ShowCentred();
 }
 
 void TInstallerForm::ShowTitle(const std::string& title) {

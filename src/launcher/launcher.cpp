@@ -221,6 +221,9 @@ void RemoveSystemIniValue(const Text& own) {
     }
 }
 
+// How the launcher starts its removal helper.
+constexpr char kRemoveAfter[] = "/remove-after ";
+
 // This program's file cannot go while it runs: a copy of it in the temporary folder waits for
 // this process to end and deletes it, and is itself deleted at the next restart.
 void RemoveSelfWhenEnded(const Text& own) {
@@ -235,7 +238,7 @@ void RemoveSelfWhenEnded(const Text& own) {
   // The helper inherits a handle to this process, to wait on.
   HANDLE self = nullptr;
   DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE, TRUE, 0);
-  Text command = "\"" + helper + "\" /remove-after " + Decimal(reinterpret_cast<uintptr_t>(self)) +
+  Text command = "\"" + helper + "\" " + kRemoveAfter + Decimal(reinterpret_cast<uintptr_t>(self)) +
                         " \"" + own + "\"";
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
@@ -252,7 +255,7 @@ void RemoveSelfWhenEnded(const Text& own) {
 // The helper's part: waits for the launcher to end, then deletes it.
 int RemoveAfter(const Text& arguments) {
   // "/remove-after HANDLE "PATH"": the handle in decimal, then the launcher's path in quotes.
-  const char* at = arguments.c_str() + 14;
+  const char* at = arguments.c_str() + std::strlen(kRemoveAfter);
   uintptr_t value = 0;
   for (; *at >= '0' && *at <= '9'; ++at) value = value * 10 + static_cast<uintptr_t>(*at - '0');
   const auto handle = reinterpret_cast<HANDLE>(value);
@@ -337,7 +340,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Libraries come from the System folder only.
   SetDllDirectoryA("");
   const Text arguments = Arguments();
-  if (arguments.StartsWith("/remove-after ")) return RemoveAfter(arguments);
+  if (arguments.StartsWith(kRemoveAfter)) return RemoveAfter(arguments);
   const Text own = OwnPath();
   const Text name = SaverName(own);
   if (IsUninstall(arguments)) return Uninstall(own, name, arguments.Contains("confirmed"));

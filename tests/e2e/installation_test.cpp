@@ -14,24 +14,11 @@ namespace {
 
 const std::string kSaver = "Aquarium";
 
-std::string SystemIniSaver() {
-  char value[MAX_PATH];
-  GetPrivateProfileStringA("boot", "SCRNSAVE.EXE", "<none>", value, sizeof value, "system.ini");
-  return value;
-}
-
 std::string ShortName(const std::string& path) {
   char shortPath[MAX_PATH];
   const DWORD n = GetShortPathNameA(path.c_str(), shortPath, MAX_PATH);
   const std::string full(shortPath, n);
   return full.substr(full.rfind('\\') + 1);
-}
-
-// The staging copies present now: a run must leave them as it found them.
-
-std::string ReadLog(const std::string& path) {
-  const auto bytes = ReadAll(path);
-  return std::string(bytes.begin(), bytes.end());
 }
 
 // The reference shape: a licence, Display Properties opened, slot 5 empty with leftovers, the

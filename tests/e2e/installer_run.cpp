@@ -109,3 +109,14 @@ std::set<std::string> StagingCopies() {
   FindClose(search);
   return names;
 }
+
+std::string ReadLog(const std::string& path) {
+  const auto bytes = ReadAll(path);
+  return {bytes.begin(), bytes.end()};
+}
+
+std::string SystemIniSaver() {
+  char value[MAX_PATH];
+  GetPrivateProfileStringA("boot", "SCRNSAVE.EXE", "<none>", value, sizeof value, "system.ini");
+  return value;
+}

@@ -41,5 +41,9 @@ struct InstallerRun {
 // found them.
 std::set<std::string> StagingCopies();
 
+// The whole stand-in log, and the screen saver system.ini names ("<none>" when it names none).
+std::string ReadLog(const std::string& path);
+std::string SystemIniSaver();
+
 // The text of a box: its static control that carries text.
 std::string BoxText(HWND box);

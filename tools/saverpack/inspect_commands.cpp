@@ -77,12 +77,18 @@ bool IsOurLauncher(const std::vector<uint8_t>& bytes) {
   return std::search(bytes.begin(), bytes.end(), kWide.begin(), kWide.end()) != bytes.end();
 }
 
-// What the uninstall entry, "<Windows>\<SaverName>.scr /u", will run.
+// Whether the uninstall entry, "<Windows>\<SaverName>.scr /u", runs the program slot's file.
+bool EntryRunsTheProgram(const TPayloadHeader& h) {
+  const TPayloadMember& program = h.Members[msSaverEngine];
+  return SameFileName(MemberFileName(program), SaverNameOf(h) + ".scr") && program.Destination == 2;
+}
+
+// What the uninstall entry will run.
 std::string UninstallLine(const TPayloadHeader& h, const std::vector<uint8_t>& file) {
   const std::string expected = SaverNameOf(h) + ".scr";
   const TPayloadMember& program = h.Members[msSaverEngine];
   if (IsEmptySlot(program)) return "Uninstall: no program in slot 6";
-  if (!SameFileName(MemberFileName(program), expected) || program.Destination != 2)
+  if (!EntryRunsTheProgram(h))
     return "Uninstall: the entry runs " + Quoted("<Windows>\\" + expected + " /u") + ", which this installer does not "
            "place (slot 6 is " + Quoted(MemberFileName(program)) + ")";
   const MemberContent content = ExpandMember(file, program);
@@ -213,8 +219,7 @@ void RunVerify(const std::string& path) {
   if (!problems.empty()) throw QuietFailure();
   const auto header = HeaderOfInstaller(file);
   // Sound, but the user's Uninstall would find no file: a warning, not a failure.
-  const std::string uninstall = UninstallLine(*header, file);
-  if (uninstall.find("does not place") != std::string::npos) std::cerr << path << ": warning: " << uninstall << "\n";
+  if (!EntryRunsTheProgram(*header)) std::cerr << path << ": warning: " << UninstallLine(*header, file) << "\n";
   std::cout << path << ": sound; " << SignatureLine(*header, file) << "\n";
 }
 

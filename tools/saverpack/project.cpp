@@ -2,7 +2,6 @@
 
 #include <toml++/toml.h>
 
-#include <cctype>
 #include <fstream>
 
 #include "cp1252.h"
