@@ -93,7 +93,6 @@ void RemoveStagingCopy() {
 }
 
 void PrepareSaverDir(const TPayloadHeader& header) {
-  RunPaths.SaverName = SaverNameOf(header);
   RunPaths.SaverDir = SaverDirFor(RunPaths.WindowsDir, RunPaths.SaverName);
   MakeFolder(RunPaths.SaverDir);
   RunPaths.SaverIniPath = RunPaths.SaverDir + "saver.ini";

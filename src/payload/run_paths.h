@@ -20,6 +20,6 @@ TStatus MakeStagingCopy();
 // is in it.
 void RemoveStagingCopy();
 
-// Fixes SaverName, SaverDir, SaverIniPath and DataFilePath, creates SaverDir and opens the
+// Fixes SaverDir (from SaverName), SaverIniPath and DataFilePath, creates SaverDir and opens the
 // journal with the journal itself as entry "0".
 void PrepareSaverDir(const TPayloadHeader& header);

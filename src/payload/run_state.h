@@ -15,7 +15,7 @@ struct TRunPaths {
   std::string ExePath;       // the running installer file
   std::string StagingDir;    // WindowsDir + "TEMP\QVF temp", no trailing "\"
   std::string StagingFile;   // StagingDir + "\tempN.dat", the first free N from 1
-  std::string SaverName;     // the header's name up to its first NUL
+  std::string SaverName;     // the header's name up to its first NUL, set when the header is read
   std::string SaverDir;      // WindowsDir + name (or "TempSaverDir") + " dir\"
   std::string SaverIniPath;  // SaverDir + "saver.ini", the journal
   std::string DataFilePath;  // SaverDir + slot 8's name
@@ -58,3 +58,6 @@ extern TFilesJournal FilesJournal;
 // ".bmp" name in picture mode.
 extern TPayloadHeader PayloadHeader;
 extern TDataFileReader DataFileReader;
+
+// A silent run: no window and no feedback. Read from the header, where the fact is kept.
+inline bool SilentRun() { return PayloadHeader.ContentMode == cmSilent; }
