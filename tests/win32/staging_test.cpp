@@ -64,6 +64,7 @@ TEST(SaverFolder, NamedAfterTheSaverWithTheJournalAsEntryZero) {
   std::memcpy(header.SaverName, "Aquarium Test", 13);
   SetMemberFileName(header.Members[msDataFile], "Aquarium.ssd");
   FilesJournal.JournalIndex = 0;
+  RunPaths.SaverName = SaverNameOf(header);  // as the header's reading sets it
   PrepareSaverDir(header);
   EXPECT_EQ(RunPaths.SaverDir, WindowsFolder() + "Aquarium Test dir\\");
   EXPECT_EQ(RunPaths.DataFilePath, RunPaths.SaverDir + "Aquarium.ssd");
@@ -73,6 +74,7 @@ TEST(SaverFolder, NamedAfterTheSaverWithTheJournalAsEntryZero) {
   EXPECT_EQ(FilesJournal.JournalIndex, 1);
 
   TPayloadHeader unnamed{};
+  RunPaths.SaverName = SaverNameOf(unnamed);
   PrepareSaverDir(unnamed);
   EXPECT_EQ(RunPaths.SaverDir, WindowsFolder() + "TempSaverDir dir\\");
   EXPECT_EQ(RunPaths.SaverName, "");
