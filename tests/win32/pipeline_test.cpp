@@ -84,7 +84,7 @@ TEST_F(Pipeline, AFailedAllocationInTheLastStepIsShownAndTheInstallationStands) 
   ASSERT_EQ(RunInstallation(), 0);
   boxes.general.clear();
   RunFinishingStep([] { throw std::bad_alloc(); });
-  EXPECT_EQ(boxes.general, std::vector<std::string>{"Out of memory"});
+  EXPECT_EQ(boxes.general, std::vector<std::string>{"Out of memory."});
   EXPECT_EQ(ReadAll(Program()), TextBytes(3000));
   EXPECT_EQ(UninstallValue("Aquarium Test", "DisplayName"), "Aquarium Test Screen Saver");
   DeleteUninstallEntry("Aquarium Test");
