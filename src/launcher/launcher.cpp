@@ -88,10 +88,17 @@ Text WithBackslash(Text folder) {
   return folder;
 }
 
+// The Windows folder at the length the system reports, however long.
 Text WindowsFolder() {
   char folder[MAX_PATH + 1];
-  const UINT length = GetWindowsDirectoryA(folder, sizeof folder);
-  return WithBackslash(Text(folder, length < sizeof folder ? length : 0));
+  UINT length = GetWindowsDirectoryA(folder, sizeof folder);
+  if (length < sizeof folder) return WithBackslash(Text(folder, length));
+  char* longer = static_cast<char*>(std::malloc(length));
+  if (!longer) ExitProcess(3);
+  const UINT got = GetWindowsDirectoryA(longer, length);
+  Text result = got < length ? Text(longer, got) : Text();
+  std::free(longer);
+  return WithBackslash(result);
 }
 
 // This program's own file, by its long name (the system may start it by its 8.3 name).
@@ -295,7 +302,9 @@ Text UninstallRefusal(const Text& own, const Text& name) {
             ERROR_SUCCESS &&
         (type == REG_SZ || type == REG_EXPAND_SZ)) {
       value[size] = '\0';
-      ours = Text(value).SameFileName(EntryCommand(name));
+      // Quoted as the installer writes it, or unquoted as earlier installers of the format did.
+      ours = Text(value).SameFileName(EntryCommand(name)) ||
+             Text(value).SameFileName(WindowsFolder() + name + ".scr /u");
     }
     RegCloseKey(entry);
   }

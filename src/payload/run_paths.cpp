@@ -40,44 +40,64 @@ bool MakeAdminOnlyFolder(const std::string& path) {
   return false;
 }
 
-// The user this installer runs as (an administrator: it runs elevated), or an empty buffer.
-std::vector<uint8_t> OwnUser() {
+// The user this installer runs as, when that user is as trusted as Administrators: a token
+// without a linked one (Windows XP, UAC off, the built-in Administrator). Under UAC the same user
+// also runs unelevated, and that self is an ordinary user. Empty otherwise.
+std::vector<uint8_t> TrustedOwnUser() {
   std::vector<uint8_t> user;
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return user;
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
   DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  user.resize(size);
-  if (!size || !GetTokenInformation(token, TokenUser, user.data(), size, &size)) user.clear();
+  // Windows XP knows no elevation types: its token has no linked one.
+  const bool split = GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) &&
+                     type != TokenElevationTypeDefault;
+  size = 0;
+  if (!split) {
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    user.resize(size);
+    if (!size || !GetTokenInformation(token, TokenUser, user.data(), size, &size)) user.clear();
+  }
   CloseHandle(token);
   return user;
 }
 
-// Administrators, SYSTEM, or the administrator running this installer: who may own and change
-// a folder that the installer writes in.
+// Administrators, SYSTEM, or the trusted user running this installer: who may own and change a
+// folder that the installer writes in.
 bool IsTrusted(PSID sid, const std::vector<uint8_t>& ownUser) {
   if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid)) return true;
   return !ownUser.empty() && EqualSid(sid, reinterpret_cast<const TOKEN_USER*>(ownUser.data())->User.Sid);
 }
 
-// Whether a folder that was there already is as good as one of our own: a folder, not a link or
-// mount point, owned by Administrators, SYSTEM or the administrator running us, and letting
-// nobody else write in it, delete it or change its rights.
-bool IsAdminOnlyFolder(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return false;
+// The folder itself, held without delete sharing: while we hold it nobody removes, renames or
+// replaces it (by a link or a mount point) under us. Links are opened as links.
+FileHandle HoldFolder(const std::string& path) {
+  return FileHandle(CreateFileA(path.c_str(), READ_CONTROL | FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr));
+}
+
+// Whether a held folder that was there already is as good as one of our own: a folder, not a
+// link or mount point, owned by Administrators or SYSTEM (or the trusted user running us), and
+// letting nobody else write in it, delete it or change its rights.
+bool IsAdminOnlyFolder(HANDLE folder, const std::string& path) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(folder, &information)) return false;
+  const DWORD named = GetFileAttributesA(path.c_str());
+  for (const DWORD attributes : {information.dwFileAttributes, named})
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      return false;
   PSID owner = nullptr;
   PACL list = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                            &owner, nullptr, &list, nullptr, &descriptor) != ERROR_SUCCESS)
+  if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                      &list, nullptr, &descriptor) != ERROR_SUCCESS)
     return false;
   constexpr ACCESS_MASK kChanges = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES |
                                    FILE_WRITE_EA | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+  const std::vector<uint8_t> ownUser = TrustedOwnUser();
   // No list at all lets everybody in.
-  const std::vector<uint8_t> ownUser = OwnUser();
   bool ours = owner && IsTrusted(owner, ownUser) && list;
   for (DWORD i = 0; ours && i < list->AceCount; ++i) {
     void* entry = nullptr;
@@ -105,21 +125,35 @@ std::string HexOf(unsigned long value) {
   return digits;
 }
 
-// The staging folder: "QVF temp" in the Windows folder's TEMP where it is ours (made now, or
-// there already and for administrators alone), else a fresh folder that we make under a new name.
-// Ordinary users may create folders in that TEMP: one of theirs is never written through.
+// A number nobody can guess, from the system's random source (RtlGenRandom, in advapi32 since
+// Windows XP), else from the clock and the process.
+unsigned long UnguessableNumber() {
+  unsigned long value = GetTickCount() ^ (GetCurrentProcessId() << 16);
+  using GenRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
+  auto random = reinterpret_cast<GenRandom>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("advapi32.dll"), "SystemFunction036")));
+  if (random) random(&value, sizeof value);
+  return value;
+}
+
+// The staging folder, held (StagingFolder): "QVF temp" in the Windows folder's TEMP where it is
+// ours (made now, or there already and for administrators alone), else a fresh folder that we
+// make under a new name. Ordinary users may create folders in that TEMP: one of theirs is never
+// written through. Empty when no folder of ours can be had.
 std::string OwnStagingFolder(const std::string& temp) {
   const std::string preferred = temp + "QVF temp";
-  if (MakeAdminOnlyFolder(preferred) || IsAdminOnlyFolder(preferred)) return preferred;
-  const unsigned long seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
-  std::string fresh;
+  const bool made = MakeAdminOnlyFolder(preferred);
+  StagingFolder = HoldFolder(preferred);
+  if (StagingFolder && (made || IsAdminOnlyFolder(StagingFolder.Get(), preferred))) return preferred;
+  StagingFolder.Reset();
+  const unsigned long seed = UnguessableNumber();
   for (unsigned long n = 0; n < 100; ++n) {
-    fresh = preferred + " " + HexOf(seed + n);
-    if (MakeAdminOnlyFolder(fresh)) return fresh;
+    const std::string fresh = preferred + " " + HexOf(seed + n);
+    if (!MakeAdminOnlyFolder(fresh)) continue;
+    StagingFolder = HoldFolder(fresh);
+    if (StagingFolder) return fresh;
   }
-  // Nothing of our own could be made: the copy's creation in a folder that is not there fails and
-  // says so.
-  return fresh;
+  return {};
 }
 
 // Copies the running installer, through the handle held on it, into the open staging copy: 0 or
@@ -159,7 +193,13 @@ void PreparePaths() {
 
   RunPaths.WindowsDir = WindowsFolderPath();
   MakeFolder(RunPaths.WindowsDir + "TEMP\\");
-  RunPaths.StagingDir = OwnStagingFolder(RunPaths.WindowsDir + "TEMP\\");
+  // Chosen once a run, and held: a second preparation keeps the folder it holds.
+  if (!StagingFolder) RunPaths.StagingDir = OwnStagingFolder(RunPaths.WindowsDir + "TEMP\\");
+  if (RunPaths.StagingDir.empty()) {
+    // No folder of ours: the copy fails, naming the file it would have made.
+    RunPaths.StagingFile = StagingFileName(RunPaths.WindowsDir + "TEMP\\QVF temp", 1);
+    return;
+  }
 
   int n = 1;
   RunPaths.StagingFile = StagingFileName(RunPaths.StagingDir, n);
@@ -168,6 +208,11 @@ void PreparePaths() {
 }
 
 TStatus MakeStagingCopy() {
+  if (RunPaths.StagingDir.empty()) {
+    ShowSystemError(ERROR_CANNOT_MAKE, "Build Error: Problem copying " + RunPaths.ExePath + " to " +
+                                           RunPaths.StagingFile + ". ");
+    return ERROR_CANNOT_MAKE;
+  }
   const TStatus cleared = ReplaceFile(RunPaths.StagingFile, true, ReplaceAttempts);
   if (cleared != kOk) return cleared;
   // A new file of our own, written and then read through the one handle we keep, and deleted by
@@ -194,7 +239,8 @@ void RemoveStagingCopy() {
   // Closing the handle deletes the copy; the folder, ours, goes when no other copy is in it.
   StagingCopy.Reset();
   RunningInstaller.Reset();
-  if (RunPaths.StagingFile.empty()) return;
+  StagingFolder.Reset();
+  if (RunPaths.StagingDir.empty()) return;
   RemoveDirectoryA(RunPaths.StagingDir.c_str());
 }
 

@@ -4,6 +4,7 @@
 
 TRunPaths RunPaths;
 FileHandle RunningInstaller;
+FileHandle StagingFolder;
 FileHandle StagingCopy;
 TFilesJournal FilesJournal;
 TPayloadHeader PayloadHeader;

@@ -14,7 +14,8 @@ struct TRunPaths {
   std::string WindowsDir;    // ends in "\"
   std::string ExePath;       // the running installer file
   std::string StagingDir;    // WindowsDir + "TEMP\QVF temp" where that folder is ours, else a
-                             // fresh one of ours beside it; no trailing "\"
+                             // fresh one of ours beside it, or empty when none could be had;
+                             // no trailing "\"
   std::string StagingFile;   // StagingDir + "\tempN.dat", the first free N from 1
   std::string SaverName;     // the header's name up to its first NUL, set when the header is read
   std::string SaverDir;      // WindowsDir + name (or "TempSaverDir") + " dir\"
@@ -55,6 +56,9 @@ extern TRunPaths RunPaths;
 // that nobody renames, replaces or writes it while the run reads it; the staging copy is made
 // from it.
 extern FileHandle RunningInstaller;
+// The staging folder, held from its choice until the window closes, without delete sharing: nobody
+// removes it or puts a link in its place meanwhile.
+extern FileHandle StagingFolder;
 // The staging copy, written through this handle and held from its making until the window closes,
 // when closing it deletes the file: others may read it (sharing delete) but not write or rename it.
 extern FileHandle StagingCopy;

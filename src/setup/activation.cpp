@@ -47,7 +47,8 @@ namespace {
 std::string OurUninstallString() { return "\"" + RunPaths.WindowsDir + RunPaths.SaverName + ".scr\" /u"; }
 
 // Whether an entry's key is this screen saver's: its UninstallString is the one the installer
-// writes (another program's key of the same name is left as it is).
+// writes, or the same path unquoted as earlier installers of the format wrote it (another
+// program's key of the same name is left as it is).
 bool IsOurEntry(HKEY key) {
   char value[1024];
   DWORD type = 0, size = sizeof value - 1;
@@ -55,7 +56,8 @@ bool IsOurEntry(HKEY key) {
       (type != REG_SZ && type != REG_EXPAND_SZ))
     return false;
   value[size] = '\0';
-  return lstrcmpiA(value, OurUninstallString().c_str()) == 0;
+  const std::string unquoted = RunPaths.WindowsDir + RunPaths.SaverName + ".scr /u";
+  return lstrcmpiA(value, OurUninstallString().c_str()) == 0 || lstrcmpiA(value, unquoted.c_str()) == 0;
 }
 
 }  // namespace

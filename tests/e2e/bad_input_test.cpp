@@ -64,7 +64,8 @@ std::vector<Row> Catalogue() {
       std::memcpy(field, name.data(), name.size());
     };
   };
-  const std::string staging = WindowsFolder() + "TEMP\\QVF temp\\temp";
+  // "QVF temp\\tempN.dat", or a fresh staging folder beside it where "QVF temp" is not ours.
+  const std::string staging = WindowsFolder() + "TEMP\\QVF temp";
   return {
       {"cut inside the header", false, nullptr, [](auto& i) { i.resize(kPayloadOffset + 100); },
        {kProblem + staging, kCorrupted + "-31. "}, 2},

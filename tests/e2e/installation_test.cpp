@@ -247,7 +247,7 @@ namespace {
 
 std::string NewStagingCopy(const std::set<std::string>& before) {
   for (const std::string& name : StagingCopies())
-    if (!before.count(name)) return WindowsFolder() + "TEMP\\QVF temp\\" + name;
+    if (!before.count(name)) return name;
   return {};
 }
 

@@ -99,15 +99,23 @@ void InstallerRun::Screenshot(HWND window, const std::string& name) {
   driver::SaveScreenshot(window, driver::HostPath(ARTEFACT_DIR "/" + name));
 }
 
-std::set<std::string> StagingCopies() {
-  std::set<std::string> names;
+std::vector<std::string> NamesMatching(const std::string& pattern) {
+  std::vector<std::string> names;
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((WindowsFolder() + "TEMP\\QVF temp\\temp*.dat").c_str(), &found);
+  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return names;
-  do names.insert(found.cFileName);
+  do names.emplace_back(found.cFileName);
   while (FindNextFileA(search, &found));
   FindClose(search);
   return names;
+}
+
+std::set<std::string> StagingCopies() {
+  std::set<std::string> paths;
+  const std::string temp = WindowsFolder() + "TEMP\\";
+  for (const std::string& folder : NamesMatching(temp + "QVF temp*"))
+    for (const std::string& name : NamesMatching(temp + folder + "\\temp*.dat")) paths.insert(temp + folder + "\\" + name);
+  return paths;
 }
 
 std::string ReadLog(const std::string& path) {

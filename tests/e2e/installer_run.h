@@ -39,6 +39,9 @@ struct InstallerRun {
 
 // The staging copies present now in the prefix's staging folder: a run must leave them as it
 // found them.
+// The names of the files and folders that a pattern with wildcards matches.
+std::vector<std::string> NamesMatching(const std::string& pattern);
+// The staging copies in every staging folder ("QVF temp" and fresh ones beside it), by path.
 std::set<std::string> StagingCopies();
 
 // The whole stand-in log, and the screen saver system.ini names ("<none>" when it names none).

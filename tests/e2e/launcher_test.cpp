@@ -128,18 +128,6 @@ TEST_F(Launcher, APlainScreenSaverRunsThroughItAndIsRemovedByTheUninstallEntry) 
   EXPECT_TRUE(FileExists(WindowsFolder() + "impborl.dll"));
 }
 
-// The executable files in a folder, by name.
-std::vector<std::string> ProgramsIn(const std::string& folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "*.exe").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do names.emplace_back(found.cFileName);
-  while (FindNextFileA(search, &found));
-  FindClose(search);
-  return names;
-}
-
 TEST_F(Launcher, AMissingProgramIsNamedAndTheRemovalLeavesNothingRunnableBehind) {
   Install();
   DeleteFileA((saverDir + kName + ".scr").c_str());
@@ -152,14 +140,14 @@ TEST_F(Launcher, AMissingProgramIsNamedAndTheRemovalLeavesNothingRunnableBehind)
 
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
-  const auto before = ProgramsIn(temp);
+  const auto before = NamesMatching(std::string(temp) + "*.exe");
   long code = 0;
   Uninstall("&Yes", code);
   EXPECT_EQ(code, 0);
   // The launcher's file went out of the Windows folder at once; no copy of it runs or waits in
   // the user's TEMP.
   EXPECT_FALSE(FileExists(launcherPath));
-  EXPECT_EQ(ProgramsIn(temp), before);
+  EXPECT_EQ(NamesMatching(std::string(temp) + "*.exe"), before);
 }
 
 // Runs a launcher file with arguments and returns the text of the box it shows under caption,

@@ -126,7 +126,7 @@ TEST(StartUpFailure, ShortFileReportsMinus31ThenTheSummaryAndEnds) {
   InstallerRun run(image);
   const auto texts = run.AnswerBoxesUntilExit();
   ASSERT_EQ(texts.size(), 2u);
-  EXPECT_EQ(texts[0].rfind("Installation Error: Problem using " + WindowsFolder() + "TEMP\\QVF temp\\temp", 0), 0u) << texts[0];
+  EXPECT_EQ(texts[0].rfind("Installation Error: Problem using " + WindowsFolder() + "TEMP\\QVF temp", 0), 0u) << texts[0];
   EXPECT_EQ(texts[1], "Installer file is corrupted. Error -31. ");
   EXPECT_EQ(run.WaitForExit(), 2);
 }
@@ -135,18 +135,6 @@ TEST(StartUpFailure, LicenceFlagWithoutLicenceIsMinus531) {
   InstallerRun run(Options(cmPicture, true), PictureMembers(false));
   const auto texts = run.AnswerBoxesUntilExit();
   EXPECT_EQ(texts, std::vector<std::string>{"Installer file is corrupted. Error -531. "});
-}
-
-// The fresh staging folders beside "QVF temp" ("QVF temp <hex>"), by name.
-std::vector<std::string> FreshStagingFolders() {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((WindowsFolder() + "TEMP\\QVF temp *").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do names.emplace_back(found.cFileName);
-  while (FindNextFileA(search, &found));
-  FindClose(search);
-  return names;
 }
 
 // A file in place of the staging folder is left as it is: the copy goes to a fresh folder of ours
@@ -158,13 +146,13 @@ TEST(StartUp, AFileInPlaceOfTheStagingFolderIsLeftAndAnotherFolderUsed) {
   InstallerRun run(Options(cmPicture, false), PictureMembers(false));
   HWND window = run.WaitForWindow("Install Aquarium");
   EXPECT_NE(window, nullptr);
-  const auto fresh = FreshStagingFolders();
+  const auto fresh = NamesMatching(WindowsFolder() + "TEMP\\QVF temp *");
   ASSERT_EQ(fresh.size(), 1u);
   EXPECT_TRUE(FileExists(WindowsFolder() + "TEMP\\" + fresh[0] + "\\temp1.dat"));
   if (window) driver::PressCloseBox(window);
   EXPECT_EQ(run.WaitForExit(), 1);
   EXPECT_EQ(ReadAll(staging), std::vector<uint8_t>{0});
-  EXPECT_TRUE(FreshStagingFolders().empty());
+  EXPECT_TRUE(NamesMatching(WindowsFolder() + "TEMP\\QVF temp *").empty());
   DeleteFileA(staging.c_str());
 }
 
@@ -179,7 +167,7 @@ TEST(StartUpFailure, NoStagingFolderStopsStartUpWithTheSystemsText) {
   DeleteFileA(temp.c_str());
   MoveFileA((temp + ".away").c_str(), temp.c_str());
   ASSERT_EQ(texts.size(), 2u);
-  EXPECT_EQ(texts[0].rfind("Build Error: Problem copying " + run.path + " to " + temp + "\\QVF temp ", 0), 0u)
+  EXPECT_EQ(texts[0].rfind("Build Error: Problem copying " + run.path + " to " + temp + "\\QVF temp\\temp1.dat. \r\n\r\n", 0), 0u)
       << texts[0];
   EXPECT_GT(texts[0].size(), texts[0].find("\r\n\r\n") + 4);  // the system's text follows
   EXPECT_EQ(texts[1].rfind("Installer file is corrupted. Error ", 0), 0u);

@@ -196,6 +196,13 @@ TEST_F(Activation, ASecondInstallationOverwritesItsOwnEntry) {
   EXPECT_EQ(UninstallValue("Aquarium Test", "UninstallString"), "\"" + WindowsFolder() + "Aquarium Test.scr\" /u");
   RemoveUninstallEntry();
   EXPECT_FALSE(UninstallEntryExists("Aquarium Test"));
+
+  // An entry of an earlier installer of the format, its path unquoted, is this screen saver's.
+  SetUninstallValue("Aquarium Test", "UninstallString", WindowsFolder() + "AQUARIUM TEST.scr /u");
+  ASSERT_EQ(WriteUninstallEntry(), 0);
+  EXPECT_EQ(UninstallValue("Aquarium Test", "UninstallString"), "\"" + WindowsFolder() + "Aquarium Test.scr\" /u");
+  RemoveUninstallEntry();
+  EXPECT_FALSE(UninstallEntryExists("Aquarium Test"));
 }
 
 // Another program's key of the same name is neither written nor taken back, by an installation
