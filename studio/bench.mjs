@@ -1,0 +1,58 @@
+// The studio's figures (not a test): opening and verifying installers in the page, in headless
+// Chromium, beside `saverpack verify` of the same files. Usage: node studio/bench.mjs FILE...
+// Prints one line per file: the page's median of 3 (chosen to shown), verify's median of 3, ratio.
+import { execFileSync } from "node:child_process";
+import { mkdtempSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { basename, join } from "node:path";
+
+import { chromium } from "playwright-core";
+
+import { saverpack } from "./tests/fixtures.mjs";
+
+const median = (values) => [...values].sort((a, b) => a - b)[values.length >> 1];
+
+function verifySeconds(file) {
+  const times = [];
+  for (let i = 0; i < 3; i++) {
+    const started = process.hrtime.bigint();
+    execFileSync(saverpack, ["verify", file], { stdio: "ignore" });
+    times.push(Number(process.hrtime.bigint() - started) / 1e9);
+  }
+  return median(times);
+}
+
+const files = process.argv.slice(2);
+const server = (await import("node:child_process")).spawn(saverpack, ["studio", "--no-open"], { stdio: ["ignore", "pipe", "ignore"] });
+const address = await new Promise((resolve) => {
+  let out = "";
+  server.stdout.on("data", (chunk) => {
+    out += chunk;
+    const found = out.match(/Studio: (\S+)/);
+    if (found) resolve(found[1]);
+  });
+});
+const context = await chromium.launchPersistentContext(mkdtempSync(join(tmpdir(), "studio-bench-")), {
+  executablePath: process.env.STUDIO_CHROMIUM || "/usr/bin/chromium", headless: true,
+  args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+         "--disable-background-networking", "--disable-component-update", "--disable-sync"],
+});
+try {
+  const page = context.pages()[0] || (await context.newPage());
+  await page.goto(address);
+  for (const file of files) {
+    const times = [];
+    for (let i = 0; i < 3; i++) {
+      await page.evaluate(() => { document.body.dataset.report = ""; });
+      await page.setInputFiles("#chooser", file);
+      await page.waitForSelector('body[data-report="shown"]', { state: "attached", timeout: 120000 });
+      times.push(Number(await page.evaluate(() => document.body.dataset.shownMs)) / 1000);
+    }
+    const inPage = median(times), native = verifySeconds(file);
+    console.log(`${basename(file)}: page ${inPage.toFixed(3)} s, saverpack verify ${native.toFixed(3)} s, ` +
+                `ratio ${(inPage / native).toFixed(2)}`);
+  }
+} finally {
+  await context.close();
+  server.kill("SIGINT");
+}
