@@ -1,6 +1,9 @@
 #include "studio_view.h"
 
+#include <algorithm>
 #include <sstream>
+
+#include "dcl.h"
 
 #include "messages.h"
 #include "payload_checks.h"
@@ -67,13 +70,22 @@ std::string FileJson(const std::string& head, const std::string& name, const Mem
   return FileJson(head, name, content.bytes.size(), IsFlashMovie(content.bytes), content.problem);
 }
 
-std::string SlotFileJson(std::span<const uint8_t> file, const TPayloadMember& member, int slot) {
+// Whether an imploded stream's file is a Flash movie, from the first bytes its head expands to.
+bool ImplodedIsFlashMovie(std::span<const uint8_t> stream) {
+  const auto head = dcl::Explode(stream.first(std::min<size_t>(stream.size(), 64)));
+  return IsFlashMovie(head.data);
+}
+
+// In a file that verify found sound, every member and chunk expands to its FileSize: only its
+// head is expanded again here, to tell a movie. Otherwise each is expanded whole for its problem.
+std::string SlotFileJson(std::span<const uint8_t> file, const TPayloadMember& member, int slot,
+                         bool sound) {
   const std::string head = "\"source\": \"slot\", \"slot\": " + std::to_string(slot);
   const std::string name = MemberFileName(member);
-  // A plain member is its stored bytes: looked at where they lie, not copied.
-  if (!member.Compressed && CheckMemberRecord(member, int64_t(file.size())) == TMemberFault::None) {
+  if (CheckMemberRecord(member, int64_t(file.size())) == TMemberFault::None) {
     const auto stored = StoredBytes(file, member);
-    return FileJson(head, name, stored.size(), IsFlashMovie(stored), "");
+    if (!member.Compressed) return FileJson(head, name, stored.size(), IsFlashMovie(stored), "");
+    if (sound) return FileJson(head, name, size_t(member.FileSize), ImplodedIsFlashMovie(stored), "");
   }
   return FileJson(head, name, ExpandMember(file, member));
 }
@@ -94,17 +106,27 @@ MemberContent EntryFileOf(std::span<const uint8_t> file,
   return ExpandChunk(chunk.chunk);
 }
 
-std::string FilesJson(const TPayloadHeader& h, std::span<const uint8_t> file) {
+std::string EntryFileJson(const DataFileInfo& data, size_t i, std::span<const uint8_t> file,
+                          bool sound) {
+  const std::string head = "\"source\": \"entry\", \"index\": " + std::to_string(i + 1);
+  const std::string name = LastPathComponent(EntryNameOf(data.table.Entries[i]));
+  const DataChunkInfo& chunk = data.chunks[i];
+  if (!IsCopied(data, i) && chunk.fault == TChunkFault::None) {
+    const TChunkHeader& h = chunk.chunk.Header;
+    if (!h.Compressed) return FileJson(head, name, chunk.chunk.Data.size(), IsFlashMovie(chunk.chunk.Data), "");
+    if (sound) return FileJson(head, name, size_t(h.FileSize), ImplodedIsFlashMovie(chunk.chunk.Data), "");
+  }
+  return FileJson(head, name, EntryFileOf(file, data, i));
+}
+
+std::string FilesJson(const TPayloadHeader& h, std::span<const uint8_t> file, bool sound) {
   std::vector<std::string> files;
   for (int slot = 1; slot < kMemberCount; ++slot)
-    if (!IsEmptySlot(h.Members[slot])) files.push_back(SlotFileJson(file, h.Members[slot], slot));
+    if (!IsEmptySlot(h.Members[slot])) files.push_back(SlotFileJson(file, h.Members[slot], slot, sound));
   const DataFileInfo data = DataFileOf(h, file);
-  for (size_t i = 0; data.present && i < data.table.Entries.size(); ++i) {
-    const std::string name = EntryNameOf(data.table.Entries[i]);
-    if (name.empty()) continue;  // the installer skips it
-    files.push_back(FileJson("\"source\": \"entry\", \"index\": " + std::to_string(i + 1),
-                             LastPathComponent(name), EntryFileOf(file, data, i)));
-  }
+  for (size_t i = 0; data.present && i < data.table.Entries.size(); ++i)
+    if (!EntryNameOf(data.table.Entries[i]).empty())  // the installer skips a nameless entry
+      files.push_back(EntryFileJson(data, i, file, sound));
   std::string out = "[";
   for (size_t i = 0; i < files.size(); ++i) out += (i ? ",\n    " : "\n    ") + files[i];
   return out + "]";
@@ -154,7 +176,7 @@ std::string StudioReportJson(std::span<const uint8_t> file) {
       << ",\n  \"warnings\": " << JsonList(report.warnings)
       << ",\n  \"verdict\": " << JsonQuoted(report.verdict);
   if (header)
-    out << ",\n  \"window\": " << WindowJson(*header, file) << ",\n  \"files\": " << FilesJson(*header, file);
+    out << ",\n  \"window\": " << WindowJson(*header, file) << ",\n  \"files\": " << FilesJson(*header, file, report.Sound());
   out << "\n}\n";
   return out.str();
 }
