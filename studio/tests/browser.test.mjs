@@ -245,7 +245,7 @@ test("the server: the token, the Host and the folder hold; each answer has its t
 
   const refused = [
     ["/index.html", undefined, "no token"],
-    [`/${token.slice(0, -1)}0/index.html`, undefined, "a wrong token"],
+    [`/${token.slice(0, -1)}${token.endsWith("0") ? "1" : "0"}/index.html`, undefined, "a wrong token"],
     [`/${token}/`, `evil.example:${url.port}`, "a foreign Host"],
     [`/${token}/`, "127.0.0.1:1", "another port"],
     [`/${token}/../studio/index.html`, undefined, "a .. segment"],

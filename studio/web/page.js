@@ -207,7 +207,7 @@ function showSlots(report) {
       row.append(slot.slot === 0 ? element("td", { class: "words", text: "the installer itself" })
                                  : fileButtons(fileEntry(report, "slot", slot.slot)));
       if (slot.same_bytes_as)
-        row.title = `filled in: the same bytes as slot ${slot.same_bytes_as}`;
+        row.lastChild.append(element("span", { class: "words", text: `filled in: the same bytes as slot ${slot.same_bytes_as}` }));
     }
     body.append(row);
   }
