@@ -99,7 +99,7 @@ LRESULT TInstallerForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
       FormResize();
       return 0;
     case WM_GETMINMAXINFO:
-      if (hasLicense_) {
+      if (LicenseShown()) {
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
         info->ptMinTrackSize = {kMinTrackWidth, kMinTrackHeight};
       }
@@ -176,8 +176,7 @@ void TInstallerForm::ShowTitle(const std::string& title) {
 }
 
 void TInstallerForm::ShowLicense(bool hasLicense, const std::string& path) {
-  hasLicense_ = hasLicense;
-  if (!hasLicense_) {
+  if (!hasLicense) {
     SetWindowTextA(installBtn_, "Install");
     ShowWindow(declineBtn_, SW_HIDE);
     ShowWindow(licenseScrollBox_, SW_HIDE);
@@ -229,6 +228,12 @@ void TInstallerForm::LoadPicture(const std::string& path) {
   SetImageBitmap(bmpPanel_, static_cast<HBITMAP>(bitmap));
 }
 
+// The memo is created hidden and shown only for a payload with a licence: its style is where the
+// window keeps that fact.
+bool TInstallerForm::LicenseShown() const {
+  return (GetWindowLongA(licenseScrollBox_, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
 void TInstallerForm::SetResizable(bool resizable) {
   LONG style = GetWindowLongA(handle_, GWL_STYLE);
   style = resizable ? (style | WS_THICKFRAME) : (style & ~WS_THICKFRAME);
@@ -252,7 +257,7 @@ void TInstallerForm::FitWindowHeight() {
   GetWindowRect(handle_, &window);
   const int frameHeight = (window.bottom - window.top) - ClientSize(handle_).cy;
   GetWindowRect(licenseScrollBox_, &memo);
-  const int needed = FittedClientHeight(hasLicense_ != 0, memo.bottom - memo.top);
+  const int needed = FittedClientHeight(LicenseShown(), memo.bottom - memo.top);
   SetWindowPos(handle_, nullptr, 0, 0, window.right - window.left, frameHeight + needed,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

@@ -46,6 +46,7 @@ class TInstallerForm final : public TStartUpWindow {
   void CreateControls();
   void LoadLicenseText(const std::string& path);
   void LoadPicture(const std::string& path);
+  bool LicenseShown() const;
   void SetResizable(bool resizable);
 
   void LayoutWindow();
@@ -74,6 +75,5 @@ class TInstallerForm final : public TStartUpWindow {
   HWND installBtn_ = nullptr;
   bool pauseTimerEnabled_ = false;
 
-  bool hasLicense_ = false;  // the memo is shown and the window can be resized
   bool closed_ = false;
 };

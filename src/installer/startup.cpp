@@ -42,8 +42,6 @@ TStatus ConfigureLicense(TStartUpWindow& window) {
 }  // namespace
 
 bool RunStartUp(TStartUpWindow& window) {
-  // The one reading of the payload's silent flag: a silent run has no feedback and no window.
-  bool silent = false;
   try {
     InstallerState.InstallRunning = false;
     TStatus status = kOk;
@@ -53,19 +51,19 @@ bool RunStartUp(TStartUpWindow& window) {
     if (status == kOk) status = ReadPayloadHeader();
     // The name becomes a folder, the journal's path and the uninstall key: one that is not a
     // plain file name (folder parts, a drive) is refused before anything is made from it.
-    if (status == kOk && !IsUsableSaverName(SaverNameOf(PayloadHeader))) {
+    if (status == kOk && !IsUsableSaverName(RunPaths.SaverName)) {
       status = kBadSaverName;
-      ShowFileError(status, SaverNameOf(PayloadHeader));
+      ShowFileError(status, RunPaths.SaverName);
     }
     if (status == kOk) {
       PrepareSaverDir(PayloadHeader);
-      silent = PayloadHeader.ContentMode == cmSilent;
-      if (!silent) SetFeedbackSink(&window);
+      // A silent run has no feedback and no window.
+      if (!SilentRun()) SetFeedbackSink(&window);
     }
     if (status == kOk && PayloadHeader.ShowDocument) status = ExtractDocument();
     if (status == kOk) status = CheckFlashPlayer();
     if (status == kOk) {
-      if (silent) {
+      if (SilentRun()) {
         window.HideForSilentRun();
         status = RunInstallation();
         if (status == kOk) InstallerState.ExitCode = 0;
@@ -73,19 +71,19 @@ bool RunStartUp(TStartUpWindow& window) {
         window.ShowTitle("Install " + RunPaths.SaverName);
       }
     }
-    if (status == kOk && !silent) status = ConfigureLicense(window);
-    if (status == kOk && !silent) status = ExtractContent(PayloadHeader.ContentMode);
-    if (status == kOk && !silent)
+    if (status == kOk && !SilentRun()) status = ConfigureLicense(window);
+    if (status == kOk && !SilentRun()) status = ExtractContent(PayloadHeader.ContentMode);
+    if (status == kOk && !SilentRun())
       status = window.ShowContent(PayloadHeader.ContentMode,
                                   RunPaths.SaverDir + MemberFileName(PayloadHeader.Members[msContent]));
-    if (status == kOk && !silent) window.FinishLayout();
+    if (status == kOk && !SilentRun()) window.FinishLayout();
 
     SetCursor(LoadCursorA(nullptr, IDC_ARROW));
     if (status != kOk) {
       InstallerState.ExitCode = 2;
       ShowErrorBox(CorruptedInstallerText(status));
     }
-    return status != kOk || silent;
+    return status != kOk || SilentRun();
   } catch (const std::bad_alloc&) {
     // Out of memory ends the start-up like any failure with a code.
     SetCursor(LoadCursorA(nullptr, IDC_ARROW));
@@ -99,6 +97,6 @@ bool RunStartUp(TStartUpWindow& window) {
     InstallerState.ExitCode = 2;
     SetCursor(LoadCursorA(nullptr, IDC_ARROW));
     ShowGeneralError(failure.what());
-    return silent;
+    return SilentRun();
   }
 }

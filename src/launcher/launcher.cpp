@@ -3,6 +3,7 @@
 // /a HWND, or nothing) it runs that program with the same arguments and ends with it; started
 // with /u, as the uninstall entry does, it removes the screen saver from the machine.
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -52,7 +53,6 @@ class Text {
     return Text(c_str() + from, count);
   }
   bool StartsWith(const char* prefix) const { return std::strncmp(c_str(), prefix, std::strlen(prefix)) == 0; }
-  bool Contains(const char* part) const { return std::strstr(c_str(), part) != nullptr; }
   bool SameFileName(const Text& other) const { return lstrcmpiA(c_str(), other.c_str()) == 0; }
   bool operator==(const char* other) const { return std::strcmp(c_str(), other) == 0; }
 
@@ -221,53 +221,34 @@ void RemoveSystemIniValue(const Text& own) {
     }
 }
 
-// How the launcher starts its removal helper.
-constexpr char kRemoveAfter[] = "/remove-after ";
-
-// This program's file cannot go while it runs: a copy of it in the temporary folder waits for
-// this process to end and deletes it, and is itself deleted at the next restart.
-void RemoveSelfWhenEnded(const Text& own) {
-  char temp[MAX_PATH + 1];
-  const DWORD length = GetTempPathA(sizeof temp, temp);
-  const Text helper = WithBackslash(Text(temp, length < sizeof temp ? length : 0)) +
-                             "remove-" + Decimal(GetCurrentProcessId()) + ".exe";
-  if (!CopyFileA(own.c_str(), helper.c_str(), FALSE)) {
-    MoveFileExA(own.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    return;
+// This program's file cannot be deleted while it runs, but it can be moved: it goes out of the
+// Windows folder into a fresh folder that only administrators can write (made now, never one that
+// was there), under a name that does not run, and the system deletes both at the next restart.
+// Nothing is started from any folder: no copy of the launcher runs after it.
+bool RemoveSelfWhenEnded(const Text& own) {
+  const Text temp = WindowsFolder() + "TEMP\\";
+  CreateDirectoryA(temp.c_str(), nullptr);
+  SECURITY_ATTRIBUTES security{sizeof security, nullptr, FALSE};
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1,
+                                                            &security.lpSecurityDescriptor, nullptr))
+    return MoveFileExA(own.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+  bool moved = false;
+  const unsigned long seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+  for (unsigned long n = 0; n < 100 && !moved; ++n) {
+    const Text folder = temp + "removed " + Decimal(seed + n);
+    if (!CreateDirectoryA(folder.c_str(), &security)) continue;
+    const Text parked = folder + "\\launcher.removed";
+    moved = MoveFileExA(own.c_str(), parked.c_str(), 0) != 0;
+    if (moved) {
+      MoveFileExA(parked.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+      MoveFileExA(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    } else {
+      RemoveDirectoryA(folder.c_str());
+      break;
+    }
   }
-  // The helper inherits a handle to this process, to wait on.
-  HANDLE self = nullptr;
-  DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE, TRUE, 0);
-  Text command = "\"" + helper + "\" " + kRemoveAfter + Decimal(reinterpret_cast<uintptr_t>(self)) +
-                        " \"" + own + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (CreateProcessA(helper.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                     &process)) {
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  } else {
-    MoveFileExA(own.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-  }
-}
-
-// The helper's part: waits for the launcher to end, then deletes it.
-int RemoveAfter(const Text& arguments) {
-  // "/remove-after HANDLE "PATH"": the handle in decimal, then the launcher's path in quotes.
-  const char* at = arguments.c_str() + std::strlen(kRemoveAfter);
-  uintptr_t value = 0;
-  for (; *at >= '0' && *at <= '9'; ++at) value = value * 10 + static_cast<uintptr_t>(*at - '0');
-  const auto handle = reinterpret_cast<HANDLE>(value);
-  while (*at == ' ') ++at;
-  Text target(at);
-  if (target.size() >= 2 && target[0] == '"') target = target.Part(1, target.size() - 2);
-  WaitForSingleObject(handle, 60000);
-  for (int attempt = 0; attempt < 50 && Exists(target) && !DeleteFileA(target.c_str()); ++attempt) Sleep(100);
-  char own[MAX_PATH + 1];
-  const DWORD length = GetModuleFileNameA(nullptr, own, sizeof own);
-  if (length && length < sizeof own) MoveFileExA(own, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-  return Exists(target) ? 1 : 0;
+  LocalFree(security.lpSecurityDescriptor);
+  return moved || MoveFileExA(own.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
 }
 
 // shell32.dll from the System folder only; by its full path where the system knows no search
@@ -282,6 +263,46 @@ HMODULE LoadShell() {
   return shell;
 }
 
+// Libraries come from the System folder only: never from the folder the launcher stands in or
+// the current one. SetDefaultDllDirectories where the system has it (Vista and 7 with their 2011
+// update, and later), found at run time so that the launcher still starts on XP.
+void HardenLibrarySearch() {
+  SetDllDirectoryA("");
+  using SetDefaultDirectories = BOOL(WINAPI*)(DWORD);
+  auto setDefault = reinterpret_cast<SetDefaultDirectories>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+  if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+// The uninstall entry's command for this screen saver, as the installer writes it.
+Text EntryCommand(const Text& name) { return "\"" + WindowsFolder() + name + ".scr\" /u"; }
+
+// Why this file may not remove a screen saver, or nothing: it must stand in the Windows folder as
+// "<name>.scr", and the uninstall entry of that name must be the one that runs it. A copy
+// elsewhere, or one renamed after another program's entry, removes nothing.
+Text UninstallRefusal(const Text& own, const Text& name) {
+  if (name.empty() || name.LastOf("\\/:*?\"<>|") != Text::npos)
+    return own + " has no screen-saver name: nothing was removed.";
+  if (!own.SameFileName(WindowsFolder() + name + ".scr"))
+    return own + " is not the " + name + " screen saver's launcher in the Windows folder: nothing was removed.";
+  const Text key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + name;
+  char value[1024] = "";
+  DWORD size = sizeof value - 1, type = 0;
+  HKEY entry = nullptr;
+  bool ours = false;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &entry) == ERROR_SUCCESS) {
+    if (RegQueryValueExA(entry, "UninstallString", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
+            ERROR_SUCCESS &&
+        (type == REG_SZ || type == REG_EXPAND_SZ)) {
+      value[size] = '\0';
+      ours = Text(value).SameFileName(EntryCommand(name));
+    }
+    RegCloseKey(entry);
+  }
+  if (!ours) return "The uninstall entry " + name + " does not run " + own + ": nothing was removed.";
+  return {};
+}
+
 bool RunsAsAdministrator() {
   HMODULE shell = LoadShell();
   using IsAdmin = BOOL(WINAPI*)();
@@ -289,6 +310,9 @@ bool RunsAsAdministrator() {
                        : nullptr;
   return !isAdmin || isAdmin();
 }
+
+// The second argument by which the launcher's elevated self knows that the user said Yes.
+constexpr char kConfirmed[] = "/u confirmed";
 
 // Runs this program again with administrator rights for the removal alone; its exit code.
 int RunElevated(const Text& own) {
@@ -298,10 +322,13 @@ int RunElevated(const Text& own) {
                        : nullptr;
   SHELLEXECUTEINFOA info{};
   info.cbSize = sizeof info;
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  // Started as a program (the class of .exe files), whatever verbs the user's system gives the
+  // screen-saver class.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_CLASSNAME;
+  info.lpClass = "exefile";
   info.lpVerb = "runas";
   info.lpFile = own.c_str();
-  info.lpParameters = "/u confirmed";
+  info.lpParameters = kConfirmed;
   info.nShow = SW_SHOWNORMAL;
   if (!execute || !execute(&info) || !info.hProcess) return 1;
   WaitForSingleObject(info.hProcess, INFINITE);
@@ -320,12 +347,19 @@ int Uninstall(const Text& own, const Text& name, bool confirmed) {
   Text failed;  // one "\r\n" + path for each
   RemoveSystemIniValue(own);
   const Text folder = WindowsFolder() + name + " dir\\";
-  if (Exists(folder)) RemoveFolder(folder, failed);
+  const DWORD folderAttributes = GetFileAttributesA((WindowsFolder() + name + " dir").c_str());
+  if (folderAttributes != INVALID_FILE_ATTRIBUTES && (folderAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    // The saver's folder is itself a link: the link goes, what it points at is never walked.
+    const Text link = WindowsFolder() + name + " dir";
+    if (!RemoveDirectoryA(link.c_str()) && !DeleteFileA(link.c_str())) failed += "\r\n" + link;
+  } else if (Exists(folder)) {
+    RemoveFolder(folder, failed);
+  }
   const Text key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + name;
   const LSTATUS deleted = RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
   if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) failed += "\r\nHKEY_LOCAL_MACHINE\\" + key;
   // What other screen savers of the format share stays: impborl.dll, flashax.exe.
-  if (Exists(own)) RemoveSelfWhenEnded(own);
+  if (Exists(own) && !RemoveSelfWhenEnded(own)) failed += "\r\n" + own;
   if (failed.empty()) {
     Box(name, "The " + name + " screen saver was removed.", MB_OK | MB_ICONINFORMATION);
     return 0;
@@ -337,12 +371,18 @@ int Uninstall(const Text& own, const Text& name, bool confirmed) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  // Libraries come from the System folder only.
-  SetDllDirectoryA("");
+  HardenLibrarySearch();
   const Text arguments = Arguments();
-  if (arguments.StartsWith(kRemoveAfter)) return RemoveAfter(arguments);
   const Text own = OwnPath();
   const Text name = SaverName(own);
-  if (IsUninstall(arguments)) return Uninstall(own, name, arguments.Contains("confirmed"));
+  if (IsUninstall(arguments)) {
+    const Text refusal = UninstallRefusal(own, name);
+    if (!refusal.empty()) {
+      Box(name.empty() ? Text("Screen saver") : name, refusal, MB_OK | MB_ICONERROR);
+      return 1;
+    }
+    // The confirmation counts only as the exact argument of our elevated self.
+    return Uninstall(own, name, arguments == kConfirmed && RunsAsAdministrator());
+  }
   return RunSaver(name, arguments);
 }

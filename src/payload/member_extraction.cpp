@@ -136,6 +136,7 @@ TStatus ReadPayloadHeader() {
   if (SeekTo(staging.Get(), kPayloadOffset) == kOk &&
       ReadExactly(staging.Get(), bytes, sizeof bytes, kShortMemberIo) == kOk) {
     PayloadHeader = ParsePayloadHeader(bytes);
+    RunPaths.SaverName = SaverNameOf(PayloadHeader);
     status = ExtractMember(staging.Get(), msCompressionLib, false, false);
   }
   if (status != kOk) ShowFileError(status, RunPaths.StagingFile);

@@ -7,19 +7,22 @@
 #include "run_state.h"
 #include "status_codes.h"
 
-// Fixes WindowsDir, ExePath, StagingDir and StagingFile; creates the staging folders (a failed
-// creation shows up when the copy fails), the last for Administrators and SYSTEM alone.
+// Opens the running installer's file (RunningInstaller) first, then fixes WindowsDir, ExePath,
+// StagingDir and StagingFile. The staging folder is one of our own: "QVF temp" made now for
+// Administrators and SYSTEM alone, or there already and as closed, else a fresh folder beside it
+// (a failure shows up when the copy fails).
 void PreparePaths();
 
-// Copies the running file to StagingFile, clearing an old file there first, through a handle to a
-// new file that is then held (StagingCopy). Reports its own failures; returns 0 or the failure's
+// Copies the running file, through RunningInstaller, to StagingFile, clearing an old file there
+// first, through a handle to a new file that is then held (StagingCopy) and deletes the file
+// when it closes. Reports its own failures; returns 0 or the failure's
 // code.
 TStatus MakeStagingCopy();
 
-// Releases and removes the staging copy, and the staging folder when no other installer's copy
-// is in it.
+// Closes the staging copy, which removes it, and the running installer's file, and removes the
+// staging folder when no other installer's copy is in it.
 void RemoveStagingCopy();
 
-// Fixes SaverName, SaverDir, SaverIniPath and DataFilePath, creates SaverDir and opens the
+// Fixes SaverDir (from SaverName), SaverIniPath and DataFilePath, creates SaverDir and opens the
 // journal with the journal itself as entry "0".
 void PrepareSaverDir(const TPayloadHeader& header);

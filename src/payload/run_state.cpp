@@ -3,6 +3,7 @@
 #include "general_error.h"
 
 TRunPaths RunPaths;
+FileHandle RunningInstaller;
 FileHandle StagingCopy;
 TFilesJournal FilesJournal;
 TPayloadHeader PayloadHeader;

@@ -13,9 +13,10 @@
 struct TRunPaths {
   std::string WindowsDir;    // ends in "\"
   std::string ExePath;       // the running installer file
-  std::string StagingDir;    // WindowsDir + "TEMP\QVF temp", no trailing "\"
+  std::string StagingDir;    // WindowsDir + "TEMP\QVF temp" where that folder is ours, else a
+                             // fresh one of ours beside it; no trailing "\"
   std::string StagingFile;   // StagingDir + "\tempN.dat", the first free N from 1
-  std::string SaverName;     // the header's name up to its first NUL
+  std::string SaverName;     // the header's name up to its first NUL, set when the header is read
   std::string SaverDir;      // WindowsDir + name (or "TempSaverDir") + " dir\"
   std::string SaverIniPath;  // SaverDir + "saver.ini", the journal
   std::string DataFilePath;  // SaverDir + slot 8's name
@@ -50,11 +51,18 @@ struct TDataFileReader {
 };
 
 extern TRunPaths RunPaths;
-// The staging copy, written through this handle and held from its making until the window closes:
-// others may read the file but not write, rename or delete it.
+// The running installer's file, opened first thing for reading and shared for reading alone, so
+// that nobody renames, replaces or writes it while the run reads it; the staging copy is made
+// from it.
+extern FileHandle RunningInstaller;
+// The staging copy, written through this handle and held from its making until the window closes,
+// when closing it deletes the file: others may read it (sharing delete) but not write or rename it.
 extern FileHandle StagingCopy;
 extern TFilesJournal FilesJournal;
 // The payload header, read once per run; the only change ever made to it is the picture's
 // ".bmp" name in picture mode.
 extern TPayloadHeader PayloadHeader;
 extern TDataFileReader DataFileReader;
+
+// A silent run: no window and no feedback. Read from the header, where the fact is kept.
+inline bool SilentRun() { return PayloadHeader.ContentMode == cmSilent; }

@@ -41,17 +41,40 @@ TStatus ActivateSaver() {
                                                                                            : kSaverNotActivated;
 }
 
+namespace {
+
+// What the entry runs: the program slot's file, "<Windows>\<name>.scr", asked for /u.
+std::string OurUninstallString() { return "\"" + RunPaths.WindowsDir + RunPaths.SaverName + ".scr\" /u"; }
+
+// Whether an entry's key is this screen saver's: its UninstallString is the one the installer
+// writes (another program's key of the same name is left as it is).
+bool IsOurEntry(HKEY key) {
+  char value[1024];
+  DWORD type = 0, size = sizeof value - 1;
+  if (RegQueryValueExA(key, "UninstallString", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ))
+    return false;
+  value[size] = '\0';
+  return lstrcmpiA(value, OurUninstallString().c_str()) == 0;
+}
+
+}  // namespace
+
 TStatus WriteUninstallEntry() {
   if (RunPaths.SaverName.empty()) return kOk;
   HKEY raw = nullptr;
+  DWORD disposition = 0;
   const std::string keyPath = UninstallKeyPath();
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &raw,
-                      nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &raw,
+                      &disposition) != ERROR_SUCCESS)
     RaiseGeneralFailure("Failed to create key", keyPath);
   RegKey key(raw);
+  if (disposition == REG_OPENED_EXISTING_KEY && !IsOurEntry(key.Get()))
+    throw EGeneralFailure("No uninstall entry was written: HKEY_LOCAL_MACHINE\\" + keyPath +
+                          " belongs to another program");
   SetString(key.Get(), "DisplayName", RunPaths.SaverName + " Screen Saver");
   // Quoted: a path with blanks is otherwise run ambiguously.
-  SetString(key.Get(), "UninstallString", "\"" + RunPaths.WindowsDir + RunPaths.SaverName + ".scr\" /u");
+  SetString(key.Get(), "UninstallString", OurUninstallString());
   return kOk;
 }
 
@@ -62,6 +85,7 @@ void RemoveUninstallEntry() {
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_ALL_ACCESS, &raw) != ERROR_SUCCESS) return;
   {
     RegKey key(raw);
+    if (!IsOurEntry(key.Get())) return;
     RegDeleteValueA(key.Get(), "DisplayName");
     RegDeleteValueA(key.Get(), "UninstallString");
   }

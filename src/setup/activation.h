@@ -13,7 +13,9 @@ std::string UninstallKeyPath();
 TStatus ActivateSaver();
 
 // The uninstall entry under HKEY_LOCAL_MACHINE; none for an empty name, which would name the
-// Uninstall key itself. Refused writes throw EGeneralFailure.
+// Uninstall key itself. Only an entry of its own is written or removed: a key this run creates,
+// or one whose UninstallString is already the one written. Refused writes, and another program's
+// key of the same name (left as it is), throw EGeneralFailure.
 TStatus WriteUninstallEntry();
 void RemoveUninstallEntry();
 

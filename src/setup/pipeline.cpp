@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <exception>
 #include <new>
 
 #include "activation.h"
@@ -16,54 +15,60 @@
 
 namespace {
 
-// The steps that end every run: the journal released and removed with the data file, the
-// cursor restored, and after a failure Display Properties closed and the program taken back.
-struct Tidy {
-  HCURSOR cursor;
-  const TStatus& result;
-  ~Tidy() {
-    FilesJournal.Close();
-    RemoveFile(RunPaths.SaverIniPath, false);
-    RemoveFile(RunPaths.DataFilePath, false);
-    SetCursor(cursor);
-    // A failure that is not a code (a refused profile or registry write) fails the run too.
-    if (result != kOk || std::uncaught_exceptions() > 0) {
-      CloseDisplayProperties();
-      UndoInstallation();
-    }
+// The steps that end every run: the journal released and removed with the data file, the cursor
+// restored, and after a failure Display Properties closed and the program taken back. A plain
+// function, run on every way out of the installation: a refusal in it reaches the caller's
+// handler like any other.
+void EndRun(HCURSOR cursor, bool failed) {
+  FilesJournal.Close();
+  RemoveFile(RunPaths.SaverIniPath, false);
+  RemoveFile(RunPaths.DataFilePath, false);
+  SetCursor(cursor);
+  if (failed) {
+    CloseDisplayProperties();
+    UndoInstallation();
   }
-};
+}
 
-// The last step's operations follow a finished installation and never undo it: a refusal (the
-// uninstall entry's key, the shell) is shown by the general error display and the run goes on.
-template <typename Operation>
-void Finish(Operation operation) {
-  try {
-    operation();
-  } catch (const EGeneralFailure& failure) {
-    ShowGeneralError(failure.what());
-  }
+TStatus InstallationSteps() {
+  CloseDisplayProperties();
+  TStatus result = ExtractRemainingMembers(RunPaths.StagingFile);
+  if (result == kOk) result = ReadDataFileHeader();
+  if (result == kOk) result = ExpandDataFile();
+  if (result == kOk) result = ActivateSaver();
+  return result;
 }
 
 }  // namespace
 
-TStatus RunInstallation() {
-  TStatus result = kOk;
-  Tidy tidy{SetCursor(LoadCursorA(nullptr, IDC_WAIT)), result};
+void RunFinishingStep(void (*operation)()) {
   try {
-    CloseDisplayProperties();
-    result = ExtractRemainingMembers(RunPaths.StagingFile);
-    if (result == kOk) result = ReadDataFileHeader();
-    if (result == kOk) result = ExpandDataFile();
-    if (result == kOk) result = ActivateSaver();
+    operation();
+  } catch (const EGeneralFailure& failure) {
+    ShowGeneralError(failure.what());
+  } catch (const std::bad_alloc&) {
+    ShowGeneralError("Out of memory");
+  }
+}
+
+TStatus RunInstallation() {
+  const HCURSOR cursor = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+  TStatus result = kOk;
+  try {
+    result = InstallationSteps();
   } catch (const std::bad_alloc&) {
     ShowGeneralError("Out of memory");
     result = kNoMemory;
+  } catch (...) {
+    // A failure that is not a code (a refused profile or registry write) fails the run too.
+    EndRun(cursor, true);
+    throw;
   }
   if (result == kOk) {
-    Finish([] { LaunchDisplayProperties(); });
-    Finish([] { OpenDocument(); });
-    Finish([] { WriteUninstallEntry(); });
+    RunFinishingStep([] { LaunchDisplayProperties(); });
+    RunFinishingStep([] { OpenDocument(); });
+    RunFinishingStep([] { WriteUninstallEntry(); });
   }
+  EndRun(cursor, result != kOk);
   return result;
 }

@@ -7,3 +7,8 @@
 // ran out. The last step (Display Properties, the document, the uninstall entry) cannot fail the
 // installation: what it is refused is shown and the installation stands.
 TStatus RunInstallation();
+
+// One operation of the last step, which follows a finished installation and never undoes it: a
+// refusal (the uninstall entry's key, the shell) or a failed allocation is shown by the general
+// error display and the run goes on.
+void RunFinishingStep(void (*operation)());

@@ -9,12 +9,6 @@ namespace {
 // At most 1 GiB a call: the system's counts are 32-bit.
 constexpr size_t kLargestCall = size_t{1} << 30;
 
-std::string FolderOf(UINT(WINAPI* get)(LPSTR, UINT)) {
-  char folder[MAX_PATH + 1];
-  const UINT length = get(folder, sizeof folder);
-  return WithTrailingBackslash(std::string(folder, length < sizeof folder ? length : 0));
-}
-
 }  // namespace
 
 TStatus SeekTo(HANDLE file, int64_t offset) {
@@ -55,5 +49,17 @@ int64_t FileSizeOf(HANDLE file) {
   return GetFileSizeEx(file, &size) ? size.QuadPart : -1;
 }
 
-std::string WindowsFolderPath() { return FolderOf(&GetWindowsDirectoryA); }
-std::string SystemFolderPath() { return FolderOf(&GetSystemDirectoryA); }
+std::string FolderFromSystem(UINT(WINAPI* get)(LPSTR, UINT)) {
+  std::string folder(MAX_PATH + 1, '\0');
+  UINT length = get(folder.data(), static_cast<UINT>(folder.size()));
+  if (length >= folder.size()) {
+    folder.assign(length, '\0');
+    length = get(folder.data(), static_cast<UINT>(folder.size()));
+    if (length >= folder.size()) length = 0;
+  }
+  folder.resize(length);
+  return WithTrailingBackslash(folder);
+}
+
+std::string WindowsFolderPath() { return FolderFromSystem(&GetWindowsDirectoryA); }
+std::string SystemFolderPath() { return FolderFromSystem(&GetSystemDirectoryA); }

@@ -19,5 +19,9 @@ TStatus WriteExactly(HANDLE file, const void* buffer, size_t count, TStatus shor
 // The file's size, -1 when the system cannot tell.
 int64_t FileSizeOf(HANDLE file);
 
+// The Windows and System folders with a trailing "\", at whatever length the system reports them.
 std::string WindowsFolderPath();
 std::string SystemFolderPath();
+// The folder that a GetWindowsDirectoryA-like function gives: a first call into a buffer of
+// MAX_PATH + 1 and, when the folder is longer, a second at the size it asked for.
+std::string FolderFromSystem(UINT(WINAPI* get)(LPSTR, UINT));

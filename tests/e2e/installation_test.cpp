@@ -250,7 +250,7 @@ std::string NewStagingCopy(const std::set<std::string>& before) {
   return {};
 }
 
-TEST_F(Installation, TheStagingCopyCanBeReadButNotWrittenRenamedOrDeletedUntilTheEnd) {
+TEST_F(Installation, TheStagingCopyAndTheInstallerCanBeReadButNotWrittenRenamedOrDeletedUntilTheEnd) {
   ReferencePayload payload(cmFlashMovieToo);
   payload.options.OpenDisplayProperties = 0;
   const auto stagingBefore = StagingCopies();
@@ -259,7 +259,12 @@ TEST_F(Installation, TheStagingCopyCanBeReadButNotWrittenRenamedOrDeletedUntilTh
   ASSERT_NE(window, nullptr);
   const std::string copy = NewStagingCopy(stagingBefore);
   ASSERT_FALSE(copy.empty());
-  EXPECT_EQ(ReadAll(copy).size(), ReadAll(run.path).size());
+  EXPECT_EQ(ReadShared(copy).size(), ReadAll(run.path).size());
+  // The installer's own file, held since the start, can be neither renamed nor written.
+  EXPECT_FALSE(MoveFileA(run.path.c_str(), (run.path + ".moved").c_str()));
+  EXPECT_EQ(CreateFileA(run.path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
   EXPECT_EQ(CreateFileA(copy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                         OPEN_EXISTING, 0, nullptr),
             INVALID_HANDLE_VALUE);

@@ -1,6 +1,7 @@
 // The screen-saver launcher, end to end: a plain screen saver that knows nothing of /u, built by
 // saverpack.exe with uninstall = "launcher", installed, run through the launcher as the system
-// runs screen savers, and removed by the uninstall entry's command as Apps & features runs it.
+// runs screen savers, and removed by the uninstall entry's command as Apps & features runs it;
+// and removing nothing as a copy elsewhere, under another name, or through a link.
 #include <gtest/gtest.h>
 
 #include "driver.h"
@@ -127,7 +128,19 @@ TEST_F(Launcher, APlainScreenSaverRunsThroughItAndIsRemovedByTheUninstallEntry) 
   EXPECT_TRUE(FileExists(WindowsFolder() + "impborl.dll"));
 }
 
-TEST_F(Launcher, AMissingProgramIsNamedAndASecondRemovalEndsCleanly) {
+// The executable files in a folder, by name.
+std::vector<std::string> ProgramsIn(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "*.exe").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do names.emplace_back(found.cFileName);
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
+}
+
+TEST_F(Launcher, AMissingProgramIsNamedAndTheRemovalLeavesNothingRunnableBehind) {
   Install();
   DeleteFileA((saverDir + kName + ".scr").c_str());
   driver::Process launcher = driver::Start("\"" + launcherPath + "\" /s");
@@ -137,20 +150,91 @@ TEST_F(Launcher, AMissingProgramIsNamedAndASecondRemovalEndsCleanly) {
   driver::Click(driver::FindChild(box, "Button", "OK"));
   EXPECT_EQ(driver::WaitForExit(launcher, 15000), 1);
 
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const auto before = ProgramsIn(temp);
   long code = 0;
   Uninstall("&Yes", code);
   EXPECT_EQ(code, 0);
-  // A copy of the launcher run with /u once more finds nothing left and says it is done.
-  const std::string copy = TempFolder() + kName + ".scr";
-  WriteAll(copy, ReadAll(driver::HostPath(LAUNCHER_EXE)));
-  driver::Process again = driver::Start("\"" + copy + "\" /u");
-  HWND ask = driver::WaitForWindow(kName, again.id, 15000);
-  driver::Click(driver::FindChild(ask, "Button", "&Yes"));
-  driver::WaitUntilGone(ask, 5000);
-  HWND done = driver::WaitForWindow(kName, again.id, 15000);
-  EXPECT_EQ(BoxText(done), "The " + kName + " screen saver was removed.");
-  driver::Click(driver::FindChild(done, "Button", "OK"));
-  EXPECT_EQ(driver::WaitForExit(again, 15000), 0);
+  // The launcher's file went out of the Windows folder at once; no copy of it runs or waits in
+  // the user's TEMP.
+  EXPECT_FALSE(FileExists(launcherPath));
+  EXPECT_EQ(ProgramsIn(temp), before);
+}
+
+// Runs a launcher file with arguments and returns the text of the box it shows under caption,
+// clicking it.
+std::string RefusalOf(const std::string& file, const std::string& arguments, const std::string& caption,
+                      long& exitCode) {
+  driver::Process run = driver::Start("\"" + file + "\" " + arguments);
+  HWND box = driver::WaitForWindow(caption, run.id, 15000);
+  const std::string text = box ? BoxText(box) : "";
+  if (box) driver::Click(driver::FindChild(box, "Button", "OK"));
+  exitCode = driver::WaitForExit(run, 15000);
+  return text;
+}
+
+TEST_F(Launcher, RemovesOnlyAsTheProgramItsOwnUninstallEntryRuns) {
+  Install();
+  const std::vector<uint8_t> launcher = ReadAll(driver::HostPath(LAUNCHER_EXE));
+  long code = 0;
+  // A copy elsewhere.
+  const std::string elsewhere = TempFolder() + kName + ".scr";
+  WriteAll(elsewhere, launcher);
+  EXPECT_EQ(RefusalOf(elsewhere, "/u", kName, code),
+            elsewhere + " is not the " + kName + " screen saver's launcher in the Windows folder: nothing was removed.");
+  EXPECT_EQ(code, 1);
+  // A copy in the Windows folder under another product's name.
+  const std::string other = WindowsFolder() + "Other Product.scr";
+  SetUninstallValue("Other Product", "UninstallString", "C:\\Other\\uninstall.exe");
+  WriteAll(other, launcher);
+  EXPECT_EQ(RefusalOf(other, "/u confirmed", "Other Product", code),
+            "The uninstall entry Other Product does not run " + other + ": nothing was removed.");
+  EXPECT_EQ(UninstallValue("Other Product", "UninstallString"), "C:\\Other\\uninstall.exe");
+  DeleteUninstallEntry("Other Product");
+  DeleteFileA(other.c_str());
+  // A file named ".scr": no name at all, and so not the Uninstall key itself.
+  const std::string unnamed = WindowsFolder() + ".scr";
+  WriteAll(unnamed, launcher);
+  EXPECT_EQ(RefusalOf(unnamed, "/u", "Screen saver", code), unnamed + " has no screen-saver name: nothing was removed.");
+  DeleteFileA(unnamed.c_str());
+  EXPECT_TRUE(FileExists(saverDir + kName + ".scr"));
+  EXPECT_TRUE(UninstallEntryExists(kName));
+
+  // The confirmation counts only as the exact argument: anything else asks.
+  for (const char* arguments : {"/u confirmedx", "/u please confirmed", "/u /confirmed"}) {
+    driver::Process run = driver::Start("\"" + launcherPath + "\" " + arguments);
+    HWND ask = driver::WaitForWindow(kName, run.id, 15000);
+    ASSERT_NE(ask, nullptr) << arguments;
+    EXPECT_EQ(BoxText(ask), "Remove the " + kName + " screen saver from this computer?") << arguments;
+    driver::Click(driver::FindChild(ask, "Button", "&No"));
+    EXPECT_EQ(driver::WaitForExit(run, 15000), 1) << arguments;
+  }
+  EXPECT_TRUE(UninstallEntryExists(kName));
+}
+
+// A saver's folder that is itself a link is removed as a link: what it points at stays.
+TEST_F(Launcher, ASaverFolderThatIsALinkIsNotWalked) {
+  Install();
+  const std::string target = TempFolder() + "kept\\";
+  CreateDirectoryA(target.c_str(), nullptr);
+  WriteAll(target + "precious.txt", {1, 2, 3});
+  const std::string folder = saverDir.substr(0, saverDir.size() - 1);
+  // The saver's own folder, taken away and replaced by a link elsewhere.
+  DeleteFileA((saverDir + kName + ".scr").c_str());
+  DeleteFileA((saverDir + "saver.ini").c_str());
+  ASSERT_TRUE(RemoveDirectoryA(folder.c_str())) << GetLastError();
+  ASSERT_TRUE(MakeUnixLink(target.substr(0, target.size() - 1), folder));
+  long code = 0;
+  const std::string last = Uninstall("&Yes", code);
+  EXPECT_EQ(ReadAll(target + "precious.txt"), (std::vector<uint8_t>{1, 2, 3}));
+  // Windows removes a folder link with RemoveDirectory; Wine cannot remove a Unix link so, and
+  // the last box names the link alone.
+  if (FileExists(folder))
+    EXPECT_EQ(last, "The " + kName + " screen saver was removed, but these could not be:\r\n" + folder);
+  else
+    EXPECT_EQ(last, "The " + kName + " screen saver was removed.");
+  RemoveUnixLink(folder);
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
-// saverpack.exe, as an author on Windows runs it: a project built into an installer that then
-// installs silently.
+// saverpack.exe, as an author on Windows runs it: projects built into installers that then
+// install.
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "control_ids.h"
+#include "driver.h"
 #include "installer_run.h"
 #include "test_paths.h"
 #include "win32_fixtures.h"
@@ -30,6 +31,7 @@ TEST(SaverpackExe, BuildsAnInstallerThatInstalls) {
   WriteAll(dir + "notes.txt", TextBytes(400));
   WriteText(dir + "packed.toml", R"(name = "Packed"
 content = "silent"
+uninstall = "program"
 [files.program]
 path = "Packed.scr"
 [files.extra]
@@ -71,13 +73,15 @@ std::set<std::string> FilesIn(const std::string& folder) {
   return names;
 }
 
-// A name, a program and a PNG: clicked through, it leaves the program in the Windows folder and
-// in the saver's folder only the picture; the filled-in slots leave nothing.
-TEST(SaverpackExe, AProgramAndAPngInstallAndLeaveOnlyThePicture) {
+// A name, an ordinary screen saver and a PNG, as the author's guide says, without the uninstall
+// key: clicked through, it leaves our launcher as the program, the saver and the picture in the
+// saver's folder (the filled-in slots leave nothing), and its uninstall entry removes it all.
+TEST(SaverpackExe, AProgramAndAPngInstallWithTheLauncherAndUninstall) {
   const std::string dir = TempFolder();
   WriteAll(dir + "install.exe", BuiltInstallExe());
   WriteAll(dir + "impborl.dll", BuiltCodec());
-  WriteAll(dir + "Mini.scr", TextBytes(12000));
+  WriteAll(dir + "launcher.exe", ReadAll(driver::HostPath(LAUNCHER_EXE)));
+  WriteAll(dir + "Mini.scr", ReadAll(driver::HostPath(PLAIN_SAVER)));
   std::vector<uint8_t> rgb(800 * 600 * 3);
   for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<uint8_t>(i / 2400);
   ASSERT_TRUE(stbi_write_png((dir + "photo.png").c_str(), 800, 600, 3, rgb.data(), 800 * 3));
@@ -93,8 +97,22 @@ TEST(SaverpackExe, AProgramAndAPngInstallAndLeaveOnlyThePicture) {
   ASSERT_NE(window, nullptr);
   driver::Click(driver::ChildById(window, kInstallId));
   EXPECT_EQ(run.WaitForExit(60000), 0);
-  EXPECT_EQ(ReadAll(WindowsFolder() + "Mini.scr"), TextBytes(12000));
-  EXPECT_EQ(FilesIn(WindowsFolder() + "Mini dir\\"), (std::set<std::string>{"photo.bmp"}));
+  EXPECT_EQ(ReadAll(WindowsFolder() + "Mini.scr"), ReadAll(driver::HostPath(LAUNCHER_EXE)));
+  EXPECT_EQ(FilesIn(WindowsFolder() + "Mini dir\\"), (std::set<std::string>{"photo.bmp", "Mini.scr"}));
+
+  driver::Process remove = driver::Start(UninstallValue("Mini", "UninstallString"));
+  HWND ask = driver::WaitForWindow("Mini", remove.id, 15000);
+  ASSERT_NE(ask, nullptr);
+  EXPECT_EQ(BoxText(ask), "Remove the Mini screen saver from this computer?");
+  driver::Click(driver::FindChild(ask, "Button", "&Yes"));
+  driver::WaitUntilGone(ask, 5000);
+  HWND done = driver::WaitForWindow("Mini", remove.id, 15000);
+  ASSERT_NE(done, nullptr);
+  EXPECT_EQ(BoxText(done), "The Mini screen saver was removed.");
+  driver::Click(driver::FindChild(done, "Button", "OK"));
+  EXPECT_EQ(driver::WaitForExit(remove, 15000), 0);
+  EXPECT_FALSE(FileExists(WindowsFolder() + "Mini dir\\"));
+  EXPECT_FALSE(UninstallEntryExists("Mini"));
 }
 
 }  // namespace

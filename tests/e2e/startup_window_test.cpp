@@ -137,22 +137,33 @@ TEST(StartUpFailure, LicenceFlagWithoutLicenceIsMinus531) {
   EXPECT_EQ(texts, std::vector<std::string>{"Installer file is corrupted. Error -531. "});
 }
 
-TEST(StartUpFailure, AFileInPlaceOfTheStagingFolderStopsStartUp) {
+// A file in place of the staging folder is left as it is: the copy goes to a fresh folder of ours
+// beside it and the installation runs.
+TEST(StartUp, AFileInPlaceOfTheStagingFolderIsLeftAndAnotherFolderUsed) {
   const std::string staging = WindowsFolder() + "TEMP\\QVF temp";
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((staging + "\\*.dat").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do DeleteFileA((staging + "\\" + found.cFileName).c_str());
-    while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
   RemoveDirectoryA(staging.c_str());
   WriteAll(staging, {0});
   InstallerRun run(Options(cmPicture, false), PictureMembers(false));
-  const auto texts = run.AnswerBoxesUntilExit();
+  HWND window = run.WaitForWindow("Install Aquarium");
+  EXPECT_NE(window, nullptr);
+  EXPECT_EQ(ReadAll(staging), std::vector<uint8_t>{0});
+  if (window) driver::Click(driver::ChildById(window, kInstallId));
+  EXPECT_EQ(run.WaitForExit(60000), 0);
   DeleteFileA(staging.c_str());
+}
+
+// Where no staging folder can be made at all (the Windows folder's TEMP is a file), the copy's
+// failure is shown with the system's text, then the summary.
+TEST(StartUpFailure, NoStagingFolderStopsStartUpWithTheSystemsText) {
+  const std::string temp = WindowsFolder() + "TEMP";
+  ASSERT_TRUE(MoveFileA(temp.c_str(), (temp + ".away").c_str())) << GetLastError();
+  WriteAll(temp, {0});
+  InstallerRun run(Options(cmPicture, false), PictureMembers(false));
+  const auto texts = run.AnswerBoxesUntilExit();
+  DeleteFileA(temp.c_str());
+  MoveFileA((temp + ".away").c_str(), temp.c_str());
   ASSERT_EQ(texts.size(), 2u);
-  EXPECT_EQ(texts[0].rfind("Build Error: Problem copying " + run.path + " to " + staging + "\\temp1.dat. \r\n\r\n", 0), 0u)
+  EXPECT_EQ(texts[0].rfind("Build Error: Problem copying " + run.path + " to " + temp + "\\QVF temp ", 0), 0u)
       << texts[0];
   EXPECT_GT(texts[0].size(), texts[0].find("\r\n\r\n") + 4);  // the system's text follows
   EXPECT_EQ(texts[1].rfind("Installer file is corrupted. Error ", 0), 0u);

@@ -60,7 +60,8 @@ class SaverProject : public ::testing::Test {
                       const std::string& compress = "") {
     const std::string choice = compress.empty() ? "" : "compress = \"" + compress + "\"\n";
     const std::string lib2 = compress.empty() ? "compress = \"always\"\n" : choice;
-    return top + R"(
+    // The program handles /u itself, as these fixtures' programs are placed where they say.
+    return top + R"(uninstall = "program"
 [files.codec]
 path = "impborl.dll"
 name = "impborl.dat"
@@ -191,7 +192,7 @@ TEST_F(SaverProject, ChecksNameTheLineAndWriteNothing) {
       {Project(kTop, "[files.document]\npath = \"notes.txt\"\nname = \"..\\\\evil.txt\"\n"), "must be a plain file name"},
       {Project(kTop, "[files.document]\npath = \"notes.txt\"\nname = \"" + std::string(256, 'n') + "\"\n"), "must be a plain file name of 1 to 255 bytes"},
       {Project("name = \"Aquarium\"\ncontent = \"picture\"\n"), "movie.swf: cannot be decoded as a PNG, JPEG, GIF or BMP picture"},
-      {kTop + "[files.codec]\npath = \"impborl.dll\"\n", "the installer needs [files.program]"},
+      {kTop + "[files.codec]\npath = \"impborl.dll\"\n", "with these options the installer needs [files.program]: the screen-saver program"},
       {Project(kTop, "[data]\n" + [] {
          std::string entries;
          for (int i = 0; i < 109; ++i) entries += "[[data.entries]]\nname = \"e" + std::to_string(i) + "\"\nkind = 3\n";
@@ -274,7 +275,7 @@ void WritePng(const std::string& path, int width, int height) {
 // with the data file's own record, an empty data file that the installer removes at the end.
 TEST_F(SaverProject, AProgramAndAPictureMakeAnInstallerThatStoresNothingTwice) {
   WritePng(dir / "photo.png", 1200, 900);
-  const std::string project = "name = \"Mini\"\ncontent = \"picture\"\n[files.codec]\npath = \"impborl.dll\"\n"
+  const std::string project = "name = \"Mini\"\ncontent = \"picture\"\nuninstall = \"program\"\n[files.codec]\npath = \"impborl.dll\"\n"
                               "[files.program]\npath = \"saver.scr\"\n[files.content]\npath = \"photo.png\"\n";
   const auto build = Build(project);
   ASSERT_EQ(build.exitCode, 0) << build.output;
@@ -503,6 +504,10 @@ TEST_F(SaverProject, NewMakesAProjectThatBuildsAtOnce) {
   const auto again = RunSaverpack("new " + folder);
   EXPECT_EQ(again.exitCode, 1);
   EXPECT_NE(again.output.find("already exists"), std::string::npos) << again.output;
+  // A folder with a blank is one word of the hint's command.
+  const auto blank = RunSaverpack("new \"" + (dir / "Rose Garden") + "\"");
+  EXPECT_NE(blank.output.find("build it with: saverpack build \"" + (dir / "Rose Garden/Rose Garden.toml") + "\""),
+            std::string::npos) << blank.output;
   const auto missing = RunSaverpack("new " + (dir / "Other") + " --picture " + (dir / "none.png"));
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.output.find("none.png: no such file"), std::string::npos) << missing.output;
@@ -557,20 +562,21 @@ TEST_F(SaverProject, TheUninstallEntryCallsAFileTheInstallerPlaces) {
                         " -o " + (dir / "out.exe") + " " + (dir / "p.toml"));
   };
   // The program handles /u itself: stored under the name the entry calls, whatever its file's.
-  auto run = build(top + "[files.program]\npath = \"aqua.scr\"\n");
+  auto run = build(top + "uninstall = \"program\"\n[files.program]\npath = \"aqua.scr\"\n");
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_NE(run.output.find("warning: " + (dir / "p.toml") + " has no Flash runtime installer"), std::string::npos);
   auto list = RunSaverpack("list " + (dir / "out.exe"));
   EXPECT_NE(list.output.find("program          Aquarium Deluxe.scr"), std::string::npos) << list.output;
   EXPECT_NE(list.output.find("Uninstall: the program in slot 6 handles \"/u\" itself"), std::string::npos);
   // A name of the author's that the entry would not call is refused, saying why.
-  run = build(top + "[files.program]\npath = \"aqua.scr\"\nname = \"aqua.scr\"\n");
+  run = build(top + "uninstall = \"program\"\n[files.program]\npath = \"aqua.scr\"\nname = \"aqua.scr\"\n");
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.output.find("p.toml:3: the program is named \"aqua.scr\", but the uninstall entry runs"),
+  EXPECT_NE(run.output.find("p.toml:4: the program is named \"aqua.scr\", but the uninstall entry runs"),
             std::string::npos) << run.output;
 
-  // The launcher in slot 6, the author's program in the saver's folder under the same name.
-  run = build(top + "uninstall = \"launcher\"\n[files.program]\npath = \"aqua.scr\"\n", dir / "launcher.exe");
+  // The launcher in slot 6, the author's program in the saver's folder under the same name: what
+  // a project without the key gets.
+  run = build(top + "[files.program]\npath = \"aqua.scr\"\n", dir / "launcher.exe");
   ASSERT_EQ(run.exitCode, 0) << run.output;
   ASSERT_EQ(RunSaverpack("extract " + (dir / "out.exe") + " -C " + (dir / "x") + " program extra").exitCode, 0);
   EXPECT_EQ(ReadFileBytes(dir / "x/Aquarium Deluxe.scr"), ReadFileBytes(dir / "aqua.scr"));
@@ -589,6 +595,8 @@ TEST_F(SaverProject, TheUninstallEntryCallsAFileTheInstallerPlaces) {
            {top + "uninstall = \"remove\"\n[files.program]\npath = \"aqua.scr\"\n", "", "p.toml:3: uninstall must be"},
            {top + "uninstall = \"launcher\"\n[files.program]\npath = \"aqua.scr\"\n", dir / "none.exe",
             "p.toml:3: uninstall = \"launcher\" needs the screen-saver launcher, and there is none at"},
+           {top + "[files.program]\npath = \"aqua.scr\"\n", dir / "none.exe",
+            "p.toml:1: without an uninstall key the project gets our launcher, which needs the screen-saver launcher"},
            {top + "uninstall = \"launcher\"\n[files.program]\npath = \"aqua.scr\"\n", dir / "notes.txt",
             "notes.txt is not a Windows program"}}) {
     run = build(project, launcher);

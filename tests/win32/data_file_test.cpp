@@ -7,6 +7,7 @@
 #include "activation.h"
 #include "data_file_writer.h"
 #include "dataFunctions_shared.h"
+#include "general_error.h"
 #include "member_extraction.h"
 #include "placing.h"
 #include "run_paths.h"
@@ -187,13 +188,32 @@ TEST_F(Activation, AnEmptyNameWritesAndRemovesNoUninstallEntry) {
   EXPECT_EQ(values, 0u);  // no DisplayName or UninstallString on the Uninstall key itself
 }
 
-TEST_F(Activation, ASecondInstallationOverwritesItsEntry) {
+TEST_F(Activation, ASecondInstallationOverwritesItsOwnEntry) {
   ASSERT_EQ(WriteUninstallEntry(), 0);
-  RunPaths.WindowsDir = "D:\\Other\\";
+  SetUninstallValue("Aquarium Test", "DisplayName", "changed");
   ASSERT_EQ(WriteUninstallEntry(), 0);
-  EXPECT_EQ(UninstallValue("Aquarium Test", "UninstallString"), "\"D:\\Other\\Aquarium Test.scr\" /u");
+  EXPECT_EQ(UninstallValue("Aquarium Test", "DisplayName"), "Aquarium Test Screen Saver");
+  EXPECT_EQ(UninstallValue("Aquarium Test", "UninstallString"), "\"" + WindowsFolder() + "Aquarium Test.scr\" /u");
   RemoveUninstallEntry();
   EXPECT_FALSE(UninstallEntryExists("Aquarium Test"));
+}
+
+// Another program's key of the same name is neither written nor taken back, by an installation
+// or by a failed one.
+TEST_F(Activation, AnotherProgramsEntryOfTheSameNameIsLeftAsItIs) {
+  SetUninstallValue("Aquarium Test", "DisplayName", "Aquarium Test 2000");
+  SetUninstallValue("Aquarium Test", "UninstallString", "C:\\Other\\uninstall.exe");
+  try {
+    WriteUninstallEntry();
+    ADD_FAILURE() << "another program's entry was written";
+  } catch (const EGeneralFailure& failure) {
+    EXPECT_EQ(std::string(failure.what()), "No uninstall entry was written: HKEY_LOCAL_MACHINE\\" + UninstallKeyPath() +
+                                               " belongs to another program");
+  }
+  UndoInstallation();
+  EXPECT_EQ(UninstallValue("Aquarium Test", "DisplayName"), "Aquarium Test 2000");
+  EXPECT_EQ(UninstallValue("Aquarium Test", "UninstallString"), "C:\\Other\\uninstall.exe");
+  DeleteUninstallEntry("Aquarium Test");
 }
 
 }  // namespace

@@ -79,6 +79,17 @@ TEST_F(Pipeline, ARefusedUninstallEntryIsShownAndTheInstallationStands) {
   EXPECT_FALSE(FileExists(RunPaths.SaverIniPath));
 }
 
+TEST_F(Pipeline, AFailedAllocationInTheLastStepIsShownAndTheInstallationStands) {
+  Stage();
+  ASSERT_EQ(RunInstallation(), 0);
+  boxes.general.clear();
+  RunFinishingStep([] { throw std::bad_alloc(); });
+  EXPECT_EQ(boxes.general, std::vector<std::string>{"Out of memory."});
+  EXPECT_EQ(ReadAll(Program()), TextBytes(3000));
+  EXPECT_EQ(UninstallValue("Aquarium Test", "DisplayName"), "Aquarium Test Screen Saver");
+  DeleteUninstallEntry("Aquarium Test");
+}
+
 TEST_F(Pipeline, OutOfMemoryIsMinus7WithTheUsualEnding) {
   CodecInWindowsFolder codec;
   // Bytes that barely compress: a stored size that no other allocation of the run has.

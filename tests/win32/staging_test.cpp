@@ -33,7 +33,7 @@ TEST(Staging, TakesTheFirstFreeNumber) {
   ASSERT_EQ(MakeStagingCopy(), 0);
   EXPECT_EQ(FileSizeOf(RunPaths.StagingFile), FileSizeOf(RunPaths.ExePath));
   // Held: others may read the copy but not write, rename or delete it.
-  EXPECT_EQ(ReadAll(RunPaths.StagingFile).size(), static_cast<size_t>(FileSizeOf(RunPaths.ExePath)));
+  EXPECT_EQ(ReadShared(RunPaths.StagingFile).size(), static_cast<size_t>(FileSizeOf(RunPaths.ExePath)));
   EXPECT_EQ(CreateFileA(RunPaths.StagingFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                         OPEN_EXISTING, 0, nullptr),
             INVALID_HANDLE_VALUE);
@@ -44,17 +44,53 @@ TEST(Staging, TakesTheFirstFreeNumber) {
   ClearStaging();
 }
 
-TEST(Staging, AFileInTheFoldersPlaceStopsTheCopyWithTheSystemsText) {
+// A "QVF temp" that is not ours (a file, a folder anybody may write, a link to a folder elsewhere)
+// is left as it is: the copy goes to a fresh folder of ours beside it.
+void ExpectAFreshFolderOfOurs(const std::string& what) {
+  PreparePaths();
+  EXPECT_NE(RunPaths.StagingDir, kStaging) << what;
+  EXPECT_EQ(RunPaths.StagingDir.rfind(kStaging + " ", 0), 0u) << what;
+  EXPECT_EQ(RunPaths.StagingFile, RunPaths.StagingDir + "\\temp1.dat") << what;
+  CapturedBoxes boxes;
+  ASSERT_EQ(MakeStagingCopy(), 0) << what;
+  EXPECT_EQ(ReadShared(RunPaths.StagingFile).size(), static_cast<size_t>(FileSizeOf(RunPaths.ExePath))) << what;
+  EXPECT_FALSE(FileExists(kStaging + "\\temp1.dat")) << what;
+  RemoveStagingCopy();
+  EXPECT_FALSE(FileExists(RunPaths.StagingDir)) << what;
+}
+
+TEST(Staging, AFileOrAFolderAnybodyMayWriteInTheFoldersPlaceIsNotWrittenThrough) {
   ClearStaging();
   WriteAll(kStaging, {0});  // a file named "QVF temp"
+  ExpectAFreshFolderOfOurs("a file");
+  EXPECT_EQ(ReadAll(kStaging), std::vector<uint8_t>{0});
+  ClearStaging();
+
+  ASSERT_TRUE(CreateDirectoryA(kStaging.c_str(), nullptr));
+  ASSERT_TRUE(MakeWritableByAll(kStaging));
+  ExpectAFreshFolderOfOurs("a folder anybody may write");
+  EXPECT_TRUE(FileExists(kStaging));
+  ClearStaging();
+}
+
+TEST(Staging, AUnixLinkInTheFoldersPlaceIsNotWrittenThrough) {
+  ClearStaging();
+  const std::string elsewhere = TempFolder() + "elsewhere";
+  ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), nullptr));
+  ASSERT_TRUE(MakeUnixLink(elsewhere, kStaging));
+  ExpectAFreshFolderOfOurs("a link");
+  EXPECT_FALSE(FileExists(elsewhere + "\\temp1.dat"));
+  RemoveUnixLink(kStaging);
+  ClearStaging();
+}
+
+TEST(Staging, OurOwnFolderLeftByAnEarlierRunIsUsedAgain) {
+  ClearStaging();
   PreparePaths();
-  CapturedBoxes boxes;
-  const TStatus status = MakeStagingCopy();
-  EXPECT_GT(status, 0);
-  ASSERT_EQ(boxes.texts.size(), 1u);
-  EXPECT_EQ(boxes.texts[0], "Build Error: Problem copying " + RunPaths.ExePath + " to " +
-                                RunPaths.StagingFile + ". \r\n\r\n" + SystemErrorText(status));
-  EXPECT_FALSE(SystemErrorText(status).empty());
+  ASSERT_EQ(RunPaths.StagingDir, kStaging);
+  ASSERT_TRUE(FileExists(kStaging));
+  PreparePaths();  // the folder is there now, and ours
+  EXPECT_EQ(RunPaths.StagingDir, kStaging);
   ClearStaging();
 }
 
@@ -64,6 +100,7 @@ TEST(SaverFolder, NamedAfterTheSaverWithTheJournalAsEntryZero) {
   std::memcpy(header.SaverName, "Aquarium Test", 13);
   SetMemberFileName(header.Members[msDataFile], "Aquarium.ssd");
   FilesJournal.JournalIndex = 0;
+  RunPaths.SaverName = SaverNameOf(header);  // as the header's reading sets it
   PrepareSaverDir(header);
   EXPECT_EQ(RunPaths.SaverDir, WindowsFolder() + "Aquarium Test dir\\");
   EXPECT_EQ(RunPaths.DataFilePath, RunPaths.SaverDir + "Aquarium.ssd");
@@ -73,6 +110,7 @@ TEST(SaverFolder, NamedAfterTheSaverWithTheJournalAsEntryZero) {
   EXPECT_EQ(FilesJournal.JournalIndex, 1);
 
   TPayloadHeader unnamed{};
+  RunPaths.SaverName = SaverNameOf(unnamed);
   PrepareSaverDir(unnamed);
   EXPECT_EQ(RunPaths.SaverDir, WindowsFolder() + "TempSaverDir dir\\");
   EXPECT_EQ(RunPaths.SaverName, "");

@@ -32,6 +32,18 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
   return bytes;
 }
 
+std::vector<uint8_t> ReadShared(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  HANDLE in = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, 0, nullptr);
+  if (in == INVALID_HANDLE_VALUE) return bytes;
+  uint8_t chunk[65536];
+  DWORD n = 0;
+  while (ReadFile(in, chunk, sizeof chunk, &n, nullptr) && n > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+  CloseHandle(in);
+  return bytes;
+}
+
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
   if (FILE* out = std::fopen(path.c_str(), "wb")) {
     if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), out);
@@ -97,4 +109,56 @@ void SetUninstallValue(const std::string& name, const char* value, const std::st
 
 void DeleteUninstallEntry(const std::string& name) {
   RegDeleteKeyExA(HKEY_LOCAL_MACHINE, UninstallEntryPath(name).c_str(), KEY_WOW64_64KEY, 0);
+}
+
+namespace {
+
+// The Unix path of a Windows path, as Wine translates it (the final part need not exist).
+std::string UnixPathOf(const std::string& path) {
+  using ToUnix = char*(CDECL*)(LPCWSTR);
+  auto toUnix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (!toUnix) return {};
+  wchar_t wide[MAX_PATH];
+  if (!MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH)) return {};
+  char* unixPath = toUnix(wide);
+  if (!unixPath) return {};
+  std::string result = unixPath;
+  HeapFree(GetProcessHeap(), 0, unixPath);
+  return result;
+}
+
+// Linux's symlink and unlink, called directly: the test plays a user of the machine who makes a
+// link in the prefix with the system's own tools.
+long LinuxCall(long number, const void* first, const void* second) {
+  long result;
+#if defined(__x86_64__)
+  asm volatile("syscall" : "=a"(result) : "a"(number), "D"(first), "S"(second) : "rcx", "r11", "memory");
+#else
+  asm volatile("int $0x80" : "=a"(result) : "a"(number), "b"(first), "c"(second) : "memory");
+#endif
+  return result;
+}
+
+#if defined(__x86_64__)
+constexpr long kSymlink = 88, kUnlink = 87, kChmod = 90;
+#else
+constexpr long kSymlink = 83, kUnlink = 10, kChmod = 15;
+#endif
+
+}  // namespace
+
+bool MakeUnixLink(const std::string& target, const std::string& link) {
+  const std::string to = UnixPathOf(target), at = UnixPathOf(link);
+  return !to.empty() && !at.empty() && LinuxCall(kSymlink, to.c_str(), at.c_str()) == 0;
+}
+
+void RemoveUnixLink(const std::string& link) {
+  const std::string at = UnixPathOf(link);
+  if (!at.empty()) LinuxCall(kUnlink, at.c_str(), nullptr);
+}
+
+bool MakeWritableByAll(const std::string& path) {
+  const std::string at = UnixPathOf(path);
+  return !at.empty() && LinuxCall(kChmod, at.c_str(), reinterpret_cast<const void*>(0777)) == 0;
 }

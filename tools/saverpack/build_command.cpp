@@ -373,7 +373,8 @@ void AddBuildCommand(CLI::App& app) {
   build->add_option("-o,--output", o->output, "Installer to write (default: PROJECT's name + .exe)");
   build->add_option("--stub", o->stub, "The installer program (default: install.exe beside saverpack)");
   build->add_option("--launcher", o->launcher,
-                    "The screen-saver launcher that uninstall = \"launcher\" installs as <name>.scr "
+                    "The screen-saver launcher that uninstall = \"launcher\" (what a project without the key gets) "
+                    "installs as <name>.scr "
                     "(default: launcher.exe beside saverpack)");
   build->add_flag("-q,--quiet", o->quiet, "No progress and no closing line");
   build->add_option("--sign", o->sign,

@@ -14,6 +14,13 @@ struct NewOptions {
   std::string picture;
 };
 
+// A path as one word of a shell command line: in double quotes when it holds a blank or a
+// character that a shell would take for its own (both Windows' and POSIX shells keep the word).
+std::string ShellWord(const std::string& path) {
+  if (path.find_first_of(" \t'&;|<>()*?") == std::string::npos) return path;
+  return "\"" + path + "\"";
+}
+
 std::string ProjectText(const std::string& name, const std::string& program,
                         const std::string& picture) {
   const std::string content = picture.empty() ? "none" : "picture";
@@ -29,7 +36,7 @@ std::string ProjectText(const std::string& name, const std::string& program,
       "                     # \"none\", \"silent\" (no window: installs at once) or a number 0..255\n"
       "open_display_properties = false  # after installing, open Display Properties\n"
       "level = \"best\"       # \"best\": the smallest streams; \"fast\": quicker, a few percent larger\n"
-      "uninstall = \"launcher\"  # Uninstall runs our launcher, which removes the screen saver and\n"
+      "uninstall = \"launcher\"  # the default: Uninstall runs our launcher, which removes the saver and\n"
       "                     # otherwise runs your program from the saver's folder; \"program\" for a\n"
       "                     # program that handles /u itself (it is then installed as " + name + ".scr)\n"
       "# sign = \"osslsigncode sign -pkcs12 me.pfx -in {in} -out {out}\"   # or: \"signtool sign /a {file}\"\n\n"
@@ -81,7 +88,7 @@ void RunNew(const NewOptions& o) {
   WriteFile(project, std::vector<uint8_t>(text.begin(), text.end()));
   std::cout << "saverpack: made " << project.string()
             << (o.program.empty() ? " (put the screen saver at " + (folder / program).string() + ")" : "")
-            << "; build it with: saverpack build " << project.string() << "\n";
+            << "; build it with: saverpack build " << ShellWord(project.string()) << "\n";
 }
 
 }  // namespace

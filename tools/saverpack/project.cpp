@@ -140,11 +140,15 @@ class Loader {
     }
     if (const toml::node* uninstall = root.get("uninstall")) {
       uninstallLine_ = LineOf(uninstall);
+      uninstallSaid_ = true;
       const auto value = uninstall->value<std::string>();
       if (value == "launcher") project_.uninstall = Uninstall::Launcher;
       else if (value == "program") project_.uninstall = Uninstall::Program;
-      else Problem(uninstallLine_, "uninstall must be \"launcher\" (our launcher removes the screen saver) or "
-                                   "\"program\" (the program handles /u itself)");
+      else {
+        uninstallRefused_ = true;
+        Problem(uninstallLine_, "uninstall must be \"launcher\" (our launcher removes the screen saver) or "
+                                "\"program\" (the program handles /u itself)");
+      }
     }
     if (const toml::node* level = root.get("level")) {
       const auto value = level->value<std::string>();
@@ -247,7 +251,7 @@ class Loader {
   // and whatever it holds must handle /u.
   void ArrangeUninstall() {
     SlotSpec& program = project_.slots[msSaverEngine];
-    if (!program.present) return;  // CheckNeeds names what is missing
+    if (!program.present || uninstallRefused_) return;  // named already
     const std::string expected = project_.saverName + ".scr";
     if (project_.uninstall == Uninstall::Program) {
       if (programNamed_ && !SameFileName(program.payloadName, expected))
@@ -259,8 +263,11 @@ class Loader {
     }
     std::error_code error;
     if (!std::filesystem::is_regular_file(defaultLauncher_, error)) {
-      Problem(uninstallLine_, "uninstall = \"launcher\" needs the screen-saver launcher, and there is none at " +
-                                  defaultLauncher_.string());
+      Problem(uninstallLine_, std::string(uninstallSaid_ ? "uninstall = \"launcher\"" :
+                                          "without an uninstall key the project gets our launcher, which") +
+                                  " needs the screen-saver launcher, and there is none at " +
+                                  defaultLauncher_.string() +
+                                  (uninstallSaid_ ? "" : " (uninstall = \"program\" for a program that handles /u itself)"));
       return;
     }
     if (!IsWindowsProgram(ReadFile(defaultLauncher_))) {
@@ -397,8 +404,8 @@ class Loader {
     options.ShowDocument = project_.showDocument;
     for (int slot : NeededSlots(options))
       if (!project_.slots[slot].present)
-        Problem(1, std::string("the installer needs [files.") + SlotKey(slot) + "] (the " +
-                       SlotRole(slot) + ") with these options");
+        Problem(1, std::string("with these options the installer needs [files.") + SlotKey(slot) + "]: the " +
+                       SlotRole(slot));
 
     SlotSpec& content = project_.slots[msContent];
     if (project_.contentMode == cmPicture && content.present && !content.source.empty()) {
@@ -420,6 +427,8 @@ class Loader {
   std::filesystem::path defaultCodec_;
   std::filesystem::path defaultLauncher_;
   int uninstallLine_ = 1;
+  bool uninstallSaid_ = false;     // the project has the uninstall key
+  bool uninstallRefused_ = false;  // and its value was refused
   bool programNamed_ = false;
   bool programAsEntry_ = false;
   DataEntrySpec programEntry_;

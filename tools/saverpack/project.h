@@ -56,7 +56,7 @@ struct Project {
   uint8_t openDisplayProperties = 0;
   bool fast = false;             // level = "fast": the quick encoder instead of the smallest
   std::string sign;              // the command that signs the finished installer, or empty
-  Uninstall uninstall = Uninstall::Program;  // "program" when the project does not say
+  Uninstall uninstall = Uninstall::Launcher;  // "launcher" when the project does not say
   std::array<SlotSpec, kMemberCount> slots;
   DataSpec data;
 };
