@@ -173,6 +173,7 @@ TEST_F(Installation, FailingSilentInstallationShowsTheStepsBoxAndTheSummaryAndEn
 TEST_F(Installation, BusyProgramFileFailsWithItsTextAndTakesTheOldEntryBack) {
   // An earlier installation of the same name left its entry.
   SetUninstallValue(kSaver, "DisplayName", "old");
+  SetUninstallValue(kSaver, "UninstallString", "\"" + WindowsFolder() + kSaver + ".scr\" /u");
   WriteAll(WindowsFolder() + "Aquarium.scr", {1});
   BusyFile busy(WindowsFolder() + "Aquarium.scr");
 
