@@ -3,7 +3,7 @@
 // by the end-to-end suite under Wine), movies through Ruffle, damaged files, and the server's
 // refusals.
 import assert from "node:assert/strict";
-import { spawn } from "node:child_process";
+import { execFileSync, spawn } from "node:child_process";
 import { existsSync, mkdirSync, mkdtempSync, readFileSync, writeFileSync } from "node:fs";
 import { request } from "node:http";
 import { tmpdir } from "node:os";
@@ -203,6 +203,20 @@ test("a Flash movie of our own plays in the content panel and from the Play butt
   assert.deepEqual([box.width, box.height], [120, 80]);
   assert.deepEqual(await colourOf("#player-stage ruffle-player", green), green);
   await page.click("#player-close");
+
+  // The Flash demo: its data file's first entry is made from the window's movie, and so is a
+  // movie too, with the movie's bytes.
+  const flashDemo = join(folder, "FlashDemo-Setup.exe");
+  execFileSync(saverpack, ["build", join(root, "demo/flash-demo.toml"), "--stub", join(root, "dist/install.exe"),
+                           "-q", "-o", flashDemo], { stdio: ["ignore", "ignore", "pipe"] });
+  await openThroughChooser(flashDemo);
+  await page.waitForSelector("#content-movie ruffle-player");
+  assert.equal(await page.textContent("[data-entry='1'] [data-key='name']"), "screensaver.swf");
+  assert.ok(await page.isVisible("[data-entry='1'] .play"));
+  const [download] = await Promise.all([page.waitForEvent("download"), page.click("[data-entry='1'] .download")]);
+  const saved = join(folder, "screensaver.swf");
+  await download.saveAs(saved);
+  assert.ok(readFileSync(saved).equals(readFileSync(join(root, "demo/bubbles.swf"))));
 });
 
 test("damaged and foreign files: verify's words on the page, no page error, no hang", async () => {
