@@ -5,6 +5,7 @@
 
 #include "application.h"
 #include "fInstall.h"
+#include "run_paths.h"
 #include "startup.h"
 
 namespace {
@@ -24,6 +25,8 @@ void HardenDllSearchPath() {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   HardenDllSearchPath();
+  // The file we run from is held from here on: nobody renames, replaces or writes it meanwhile.
+  HoldRunningInstaller();
   // In-place activation of the movie control needs OLE on this thread.
   OleInitialize(nullptr);
   Application.Initialize(instance);

@@ -147,11 +147,15 @@ FileHandle OpenRunningInstaller() {
 
 }  // namespace
 
-void PreparePaths() {
+void HoldRunningInstaller() {
   char exe[MAX_PATH + 1];
   const DWORD exeLength = GetModuleFileNameA(nullptr, exe, sizeof exe);
   RunPaths.ExePath.assign(exe, exeLength < sizeof exe ? exeLength : 0);
   RunningInstaller = OpenRunningInstaller();
+}
+
+void PreparePaths() {
+  if (!RunningInstaller) HoldRunningInstaller();
 
   RunPaths.WindowsDir = WindowsFolderPath();
   MakeFolder(RunPaths.WindowsDir + "TEMP\\");

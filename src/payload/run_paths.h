@@ -7,7 +7,11 @@
 #include "run_state.h"
 #include "status_codes.h"
 
-// Opens the running installer's file (RunningInstaller) first, then fixes WindowsDir, ExePath,
+// Fixes ExePath and opens the running installer's file (RunningInstaller): the program's first
+// step, before its window.
+void HoldRunningInstaller();
+
+// Holds the running installer's file unless it is held already, then fixes WindowsDir,
 // StagingDir and StagingFile. The staging folder is one of our own: "QVF temp" made now for
 // Administrators and SYSTEM alone, or there already and as closed, else a fresh folder beside it
 // (a failure shows up when the copy fails).

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "file_io.h"
 #include "general_error.h"
 #include "run_paths.h"
 #include "test_paths.h"
@@ -92,6 +93,19 @@ TEST(Staging, OurOwnFolderLeftByAnEarlierRunIsUsedAgain) {
   PreparePaths();  // the folder is there now, and ours
   EXPECT_EQ(RunPaths.StagingDir, kStaging);
   ClearStaging();
+}
+
+// A Windows folder longer than MAX_PATH (the system reports the size it needs) is read whole.
+UINT WINAPI LongFolder(LPSTR buffer, UINT size) {
+  const std::string folder = "C:\\" + std::string(300, 'w');
+  if (size <= folder.size()) return static_cast<UINT>(folder.size() + 1);
+  std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+  return static_cast<UINT>(folder.size());
+}
+
+TEST(SystemFolders, AFolderLongerThanMaxPathIsReadWhole) {
+  EXPECT_EQ(FolderFromSystem(&LongFolder), "C:\\" + std::string(300, 'w') + "\\");
+  EXPECT_EQ(WindowsFolderPath(), WindowsFolder());
 }
 
 TEST(SaverFolder, NamedAfterTheSaverWithTheJournalAsEntryZero) {
