@@ -144,7 +144,7 @@ void TInstallerForm::CreateControls() {
   contentPanel_ = AddControl(handle_, kPanelClass, "", WS_VISIBLE, WS_EX_CONTROLPARENT,
                              {0, 0, kContentWidth, kContentHeight}, kContentPanelId, font);
   SetPanelBevel(contentPanel_, true);
-  bmpPanel_ = AddControl(contentPanel_, kImageClass, "", 0, 0, {1, 1, 350, 150}, kImageId, font);
+  bmpPanel_ = AddControl(contentPanel_, kImageClass, "", 0, 0, kImageRect, kImageId, font);
   buttonPanel_ = AddControl(handle_, kPanelClass, "", WS_VISIBLE, WS_EX_CONTROLPARENT,
                             {0, 256, 350, kButtonPanelHeight}, kButtonPanelId, font);
   labFile_ = AddControl(buttonPanel_, "STATIC", "C:\\Windowyyygggs", SS_LEFT | SS_NOPREFIX, 0,
@@ -152,7 +152,7 @@ void TInstallerForm::CreateControls() {
   labCopying_ = AddControl(buttonPanel_, "STATIC", "C:\\Windowyyygggs", SS_LEFT | SS_NOPREFIX, 0,
                            {1, 3, 419, 13}, kLabCopyingId, font);
   declineBtn_ = AddControl(buttonPanel_, "BUTTON", "&Decline", BS_PUSHBUTTON | WS_TABSTOP, 0,
-                           {2, 35, 78, 25}, kDeclineId, font);
+                           kDeclineButtonRect, kDeclineId, font);
   installBtn_ = AddControl(buttonPanel_, "BUTTON", "&Install", BS_PUSHBUTTON | WS_TABSTOP | WS_VISIBLE,
                            0, {241, 34, 107, 25}, kInstallId, font);
   progressBar_ = AddControl(buttonPanel_, PROGRESS_CLASSA, "", WS_VISIBLE, 0, {1, 20, 347, 11},

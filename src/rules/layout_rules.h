@@ -13,6 +13,8 @@ constexpr int kButtonPanelHeight = 63;
 constexpr int kMemoMinHeight = 103;
 constexpr int kLayoutWidth = 359;      // the window's width after layout
 constexpr int kMinTrackWidth = 359, kMinTrackHeight = 340;
+constexpr TRect kImageRect{1, 1, 350, 150};         // the picture, inside the content panel
+constexpr TRect kDeclineButtonRect{2, 35, 78, 25};  // Decline, inside the button panel
 
 // The client height that fits the content: 215 without a licence, 322 with the 103-pixel memo.
 int FittedClientHeight(bool hasLicense, int memoHeight);

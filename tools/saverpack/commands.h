@@ -11,6 +11,7 @@ void AddBuildCommand(CLI::App& app);
 void AddRepackCommand(CLI::App& app);
 void AddNewCommand(CLI::App& app);
 void AddInspectCommands(CLI::App& app);  // list, verify, extract
+void AddStudioCommand(CLI::App& app);
 
 // The folder saverpack runs from: install.exe and impborl.dll are looked for there.
 std::filesystem::path ToolFolder();

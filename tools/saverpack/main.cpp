@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
   saverpack::AddRepackCommand(app);
   saverpack::AddInspectCommands(app);
   saverpack::AddCodecCommands(app);
+  saverpack::AddStudioCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

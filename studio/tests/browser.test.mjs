@@ -1,0 +1,278 @@
+// The studio in a real browser: Debian's Chromium, headless, through `saverpack studio`. The page
+// against saverpack's own output, the preview against the real window's rectangles (recorded
+// by the end-to-end suite under Wine), movies through Ruffle, damaged files, and the server's
+// refusals.
+import assert from "node:assert/strict";
+import { execFileSync, spawn } from "node:child_process";
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, writeFileSync } from "node:fs";
+import { request } from "node:http";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
+import { after, before, test } from "node:test";
+
+import { chromium } from "playwright-core";
+
+import {
+  colourMovie, damagedInstallers, demoInstaller, extracted, flashInstaller, listJson, readBmp,
+  readPng, root, saverpack, tempFolder, verifyWords,
+} from "./fixtures.mjs";
+
+const kChromium = process.env.STUDIO_CHROMIUM || "/usr/bin/chromium";
+let folder, demo, server, address, context, page;
+const pageErrors = [];
+
+// Starts `saverpack studio FILE --no-open` and waits for the address it prints.
+function startStudio(file) {
+  const child = spawn(saverpack, ["studio", file, "--no-open"], { stdio: ["ignore", "pipe", "pipe"] });
+  return new Promise((resolve, reject) => {
+    let out = "";
+    const timer = setTimeout(() => reject(new Error(`saverpack studio printed no address: ${out}`)), 10000);
+    child.stdout.on("data", (chunk) => {
+      out += chunk;
+      const found = out.match(/Studio: (http:\/\/127\.0\.0\.1:\d+\/[0-9a-f]+\/\S*)/);
+      if (found) {
+        clearTimeout(timer);
+        resolve({ child, address: found[1] });
+      }
+    });
+    child.on("exit", (code) => reject(new Error(`saverpack studio ended with ${code}: ${out}`)));
+  });
+}
+
+before(async () => {
+  folder = tempFolder();
+  demo = demoInstaller(folder);
+  ({ child: server, address } = await startStudio(demo));
+  context = await chromium.launchPersistentContext(mkdtempSync(join(tmpdir(), "studio-chromium-")), {
+    executablePath: kChromium,
+    headless: true,
+    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+           "--disable-background-networking", "--disable-component-update", "--disable-sync",
+           "--force-color-profile=srgb"],
+    viewport: { width: 1280, height: 900 },
+    deviceScaleFactor: 1,
+    acceptDownloads: true,
+  });
+  page = context.pages()[0] || (await context.newPage());
+  page.on("pageerror", (error) => pageErrors.push(error.message));
+  // Nothing may leave the machine: every request goes to the studio's own server.
+  await context.route((url) => !url.href.startsWith(new URL(address).origin) && !url.protocol.startsWith("blob") && !url.protocol.startsWith("data"),
+                      (route) => { pageErrors.push(`request elsewhere: ${route.request().url()}`); route.abort(); });
+});
+
+after(async () => {
+  await context?.close();
+  server?.kill("SIGINT");
+});
+
+async function shown() {
+  await page.waitForSelector('body[data-report="shown"]', { state: "attached", timeout: 30000 });
+}
+
+// Opens a file through the page's chooser, as a user would.
+async function openThroughChooser(file) {
+  await page.evaluate(() => { document.body.dataset.report = ""; });
+  await page.setInputFiles("#chooser", file);
+  await shown();
+}
+
+async function rectsInClient(ids) {
+  return page.evaluate((names) => {
+    const client = document.getElementById("client").getBoundingClientRect();
+    const out = {};
+    for (const [key, id] of Object.entries(names)) {
+      const node = document.getElementById(id);
+      if (!node) continue;
+      const r = node.getBoundingClientRect();
+      out[key] = { left: r.left - client.left, top: r.top - client.top, width: r.width, height: r.height };
+    }
+    out.client = { width: client.width, height: client.height };
+    return out;
+  }, ids);
+}
+
+const kControls = { content_panel: "content-panel", image: "picture", memo: "memo",
+                    button_panel: "button-panel", progress_bar: "progress-bar",
+                    install_button: "install-button", decline_button: "decline-button" };
+
+test("the demo through saverpack studio: its window, its picture pixel for pixel, list's facts", async () => {
+  await page.goto(address);
+  await shown();
+  assert.equal(await page.textContent(".caption-text"), "Install DemoSaver");
+  const licence = readFileSync(join(root, "demo/licence.txt"), "latin1").replace(/\r\n?/g, "\n");
+  assert.equal(await page.inputValue("#memo"), licence);
+  assert.equal(await page.getAttribute("#install-button", "data-caption"), "Accept and Install");
+  assert.equal(await page.textContent("#decline-button"), "Decline");
+  assert.equal(await page.textContent("#decline-button u"), "D");
+  assert.equal(await page.textContent("#verdict"), verifyWords(demo).verdict);
+
+  // The picture region of a screenshot is the stored bitmap (slot 3), pixel for pixel.
+  const bitmap = readBmp(extracted(demo).get("installer.scf"));
+  const box = await page.locator("#picture").boundingBox();
+  assert.ok(Number.isInteger(box.x) && Number.isInteger(box.y), `the picture lies between pixels: ${box.x}, ${box.y}`);
+  const shot = readPng(await page.screenshot({ clip: box }));
+  assert.deepEqual([shot.width, shot.height], [bitmap.width, bitmap.height]);
+  let differing = 0;
+  for (let y = 0; y < bitmap.height; y++)
+    for (let x = 0; x < bitmap.width; x++)
+      if (shot.pixel(x, y).join() !== bitmap.pixel(x, y).join()) differing++;
+  assert.equal(differing, 0, `${differing} pixels differ`);
+
+  // Every fact in the tables is list --json's.
+  const list = listJson(demo);
+  const cells = await page.$$eval("[data-key]", (nodes) => nodes.map((n) => {
+    const row = n.closest("[data-slot],[data-entry]");
+    return { slot: row?.dataset.slot, entry: row?.dataset.entry, key: n.dataset.key, text: n.textContent };
+  }));
+  let checked = 0;
+  for (const { slot, entry, key, text } of cells) {
+    const source = slot !== undefined ? list.slots[Number(slot)]
+                 : entry !== undefined ? list.data_file.entries[Number(entry) - 1] : list;
+    assert.equal(text, String(source[key]), `${slot ?? entry ?? ""} ${key}`);
+    checked++;
+  }
+  assert.ok(checked > 60, `only ${checked} facts shown`);
+  assert.equal(await page.textContent("#uninstall"), "Uninstall: the program in slot 6 handles \"/u\" itself");
+  assert.equal(await page.textContent("#signature"), "Signature: none");
+  mkdirSync(join(root, "build/studio"), { recursive: true });
+  await page.screenshot({ path: join(root, "build/studio/studio-demo.png") });
+});
+
+test("downloads: every member and entry, expanded, under its own name", async () => {
+  const files = extracted(demo);
+  const rows = [["[data-slot='4']", "agreement.txt"], ["[data-slot='6']", "DemoSaver.scr"],
+                ["[data-entry='1']", "DemoSaver.ssd.entries/readme.txt"]];
+  for (const [row, path] of rows) {
+    const [download] = await Promise.all([page.waitForEvent("download"), page.click(`${row} .download`)]);
+    assert.equal(download.suggestedFilename(), path.split("/").pop());
+    const saved = join(folder, `download-${download.suggestedFilename()}`);
+    await download.saveAs(saved);
+    assert.ok(readFileSync(saved).equals(files.get(path)), path);
+  }
+});
+
+test("the preview is the window: every control within 1 pixel of the real one under Wine", async (t) => {
+  const recordFolder = process.env.STUDIO_WINDOW_RECORD ||
+    ["win32", "win64"].map((p) => join(root, "build", p, "artefacts")).find((d) => existsSync(join(d, "window-rects.json")));
+  assert.ok(recordFolder, "no window-rects.json: the end-to-end suite records it under Wine");
+  const record = JSON.parse(readFileSync(join(recordFolder, "window-rects.json"), "utf8"));
+  for (const kind of ["licence", "plain"]) {
+    const real = record[kind];
+    await openThroughChooser(join(recordFolder, real.installer));
+    const preview = await rectsInClient(kControls);
+    assert.equal(await page.textContent(".caption-text"), real.caption);
+    assert.equal(await page.getAttribute("#install-button", "data-caption"), real.install_caption);
+    assert.ok(Math.abs(preview.client.width - real.client.width) <= 1 &&
+              Math.abs(preview.client.height - real.client.height) <= 1, `${kind} client`);
+    for (const key of Object.keys(kControls)) {
+      assert.equal(key in preview, key in real, `${kind}: ${key} shown in one and not the other`);
+      if (!(key in real)) continue;
+      for (const side of ["left", "top", "width", "height"])
+        assert.ok(Math.abs(preview[key][side] - real[key][side]) <= 1,
+                  `${kind} ${key}.${side}: preview ${preview[key][side]}, window ${real[key][side]}`);
+    }
+  }
+  t.diagnostic(`compared with ${recordFolder}`);
+});
+
+// The colour at the middle of an element, once the movie has drawn it.
+async function colourOf(selector, expected) {
+  const deadline = Date.now() + 20000;
+  let last = null;
+  while (Date.now() < deadline) {
+    const shot = readPng(await page.locator(selector).screenshot());
+    last = shot.pixel(shot.width >> 1, shot.height >> 1);
+    if (last.every((v, i) => Math.abs(v - expected[i]) <= 3)) return last;
+    await page.waitForTimeout(250);
+  }
+  return last;
+}
+
+test("a Flash movie of our own plays in the content panel and from the Play button", async () => {
+  const red = [200, 30, 40], green = [20, 160, 60];
+  const flash = flashInstaller(join(folder, "red"), colourMovie(red));
+  await openThroughChooser(flash);
+  assert.deepEqual(await colourOf("#content-movie", red), red);
+  assert.equal(await page.textContent(".caption-text"), "Install Glow");
+
+  const small = flashInstaller(join(folder, "green"), colourMovie(green, 120, 80));
+  await openThroughChooser(small);
+  await page.click("[data-entry='1'] .play");
+  await page.waitForSelector("#player-stage ruffle-player");
+  const box = await page.locator("#player-stage ruffle-player").boundingBox();
+  assert.deepEqual([box.width, box.height], [120, 80]);
+  assert.deepEqual(await colourOf("#player-stage ruffle-player", green), green);
+  await page.click("#player-close");
+
+  // The Flash demo: its data file's first entry is made from the window's movie, and so is a
+  // movie too, with the movie's bytes.
+  const flashDemo = join(folder, "FlashDemo-Setup.exe");
+  execFileSync(saverpack, ["build", join(root, "demo/flash-demo.toml"), "--stub", join(root, "dist/install.exe"),
+                           "-q", "-o", flashDemo], { stdio: ["ignore", "ignore", "pipe"] });
+  await openThroughChooser(flashDemo);
+  await page.waitForSelector("#content-movie ruffle-player");
+  assert.equal(await page.textContent("[data-entry='1'] [data-key='name']"), "screensaver.swf");
+  assert.ok(await page.isVisible("[data-entry='1'] .play"));
+  const [download] = await Promise.all([page.waitForEvent("download"), page.click("[data-entry='1'] .download")]);
+  const saved = join(folder, "screensaver.swf");
+  await download.saveAs(saved);
+  assert.ok(readFileSync(saved).equals(readFileSync(join(root, "demo/bubbles.swf"))));
+});
+
+test("damaged and foreign files: verify's words on the page, no page error, no hang", async () => {
+  for (const [what, bytes] of damagedInstallers(demo)) {
+    const file = join(folder, "damaged.exe");
+    writeFileSync(file, bytes);
+    const started = Date.now();
+    await openThroughChooser(file);
+    assert.ok(Date.now() - started < 15000, `${what}: took ${Date.now() - started} ms`);
+    const problems = await page.$$eval("#verdict .problem", (nodes) => nodes.map((n) => n.textContent));
+    assert.deepEqual(problems, verifyWords(file).problems, what);
+    assert.equal(await page.isVisible("#page-error"), false, what);
+  }
+  // The page is still usable: the demo opens again.
+  await openThroughChooser(demo);
+  assert.equal(await page.textContent(".caption-text"), "Install DemoSaver");
+  assert.deepEqual(pageErrors, []);
+});
+
+// One request to the studio's server with a Host of our choosing (fetch may not set one).
+function get(path, host) {
+  const url = new URL(address);
+  return new Promise((resolve, reject) => {
+    const req = request({ host: "127.0.0.1", port: url.port, path, headers: { Host: host || url.host } },
+                        (res) => { res.resume(); res.on("end", () => resolve(res)); });
+    req.on("error", reject);
+    req.end();
+  });
+}
+
+test("the server: the token, the Host and the folder hold; each answer has its type and policy", async () => {
+  const url = new URL(address);
+  const token = url.pathname.split("/")[1];
+  const page_ = await get(`/${token}/`);
+  assert.equal(page_.statusCode, 200);
+  assert.match(page_.headers["content-type"], /^text\/html/);
+  assert.match(page_.headers["content-security-policy"], /script-src 'self' 'wasm-unsafe-eval'/);
+  assert.equal((await get(`/${token}/saverpack-core.wasm`)).headers["content-type"], "application/wasm");
+  assert.equal((await get(`/${token}/open/DemoSaver-Setup.exe`)).statusCode, 200);
+
+  const refused = [
+    ["/index.html", undefined, "no token"],
+    [`/${token.slice(0, -1)}${token.endsWith("0") ? "1" : "0"}/index.html`, undefined, "a wrong token"],
+    [`/${token}/`, `evil.example:${url.port}`, "a foreign Host"],
+    [`/${token}/`, "127.0.0.1:1", "another port"],
+    [`/${token}/../studio/index.html`, undefined, "a .. segment"],
+    [`/${token}/%2e%2e/saverpack`, undefined, "an encoded .."],
+    [`/${token}/..%2fsaverpack`, undefined, "an encoded slash"],
+    [`/${token}/%252e%252e/saverpack`, undefined, "a doubly encoded .."],
+    [`/${token}/ruffle/`, undefined, "a folder listing"],
+    [`/${token}/open/other.exe`, undefined, "another file than FILE"],
+    [`/${token}/..\\saverpack`, undefined, "a backslash"],
+  ];
+  for (const [path, host, what] of refused) {
+    const answer = await get(path, host);
+    assert.ok(answer.statusCode >= 400 && answer.statusCode < 500, `${what}: ${answer.statusCode}`);
+    assert.ok(answer.headers["content-security-policy"], `${what}: no policy`);
+  }
+});

@@ -1,0 +1,101 @@
+// The studio's WebAssembly module under node: the same facts, words and bytes as saverpack's
+// command line, for sound, damaged and foreign files, and it keeps answering after any of them.
+import assert from "node:assert/strict";
+import { execFileSync } from "node:child_process";
+import { readFileSync, writeFileSync } from "node:fs";
+import { createRequire } from "node:module";
+import { join } from "node:path";
+import { before, test } from "node:test";
+
+import { damagedInstallers, demoInstaller, dist, extracted, listJson, root, tempFolder, verifyWords } from "./fixtures.mjs";
+
+const require = createRequire(import.meta.url);
+let core;
+let folder;
+let demo;
+
+before(async () => {
+  const factory = require(join(dist, "studio/saverpack-core.js"));
+  // node's own fetch cannot load the .wasm from a path: hand the module its bytes.
+  core = await factory({ wasmBinary: readFileSync(join(dist, "studio/saverpack-core.wasm")) });
+  folder = tempFolder();
+  demo = demoInstaller(folder);
+});
+
+function open(bytes) {
+  const address = core.reserve(bytes.length);
+  core.HEAPU8.set(bytes, address);
+  return JSON.parse(core.analyse());
+}
+
+test("the demo: list's document, verify's verdict and every file as extract writes it", () => {
+  const report = open(readFileSync(demo));
+  assert.deepEqual(report.list, listJson(demo));
+  const words = verifyWords(demo);
+  assert.deepEqual([report.problems, report.warnings, report.verdict], [words.problems, words.warnings, words.verdict]);
+  assert.equal(report.window.caption, "Install DemoSaver");
+  assert.equal(report.window.licence, readFileSync(join(root, "demo/licence.txt"), "latin1").replace(/\r\n?/g, "\n"));
+  const files = extracted(demo);
+  for (const file of report.files) {
+    const result = file.source === "slot" ? core.slotFile(file.slot) : core.entryFile(file.index);
+    assert.ok(result.bytes instanceof Uint8Array);
+    assert.equal(result.problem, "");
+    const path = file.source === "slot" ? file.name : `DemoSaver.ssd.entries/${file.name}`;
+    assert.ok(files.has(path), path);
+    assert.ok(Buffer.from(result.bytes).equals(files.get(path)), path);
+    assert.equal(file.size, files.get(path).length);
+  }
+});
+
+test("the licence as the memo shows it: its lines, Windows-1252 read as such", () => {
+  const text = "First line\r\nsecond\rthird\nCaf\xe9 \x93quoted\x94\0after the NUL";
+  const licence = join(folder, "licence.txt");
+  writeFileSync(licence, Buffer.from(text, "latin1"));
+  writeFileSync(join(folder, "licence.toml"), `name = "Memo"
+content = "picture"
+[files.codec]
+path = "${join(dist, "impborl.dll")}"
+[files.content]
+path = "${join(root, "demo/picture.bmp")}"
+[files.license]
+path = "licence.txt"
+[files.program]
+path = "${join(dist, "DemoSaver.scr")}"
+name = "Memo.scr"
+`);
+  const out = join(folder, "licence.exe");
+  execFileSync(join(dist, "saverpack"),
+    ["build", join(folder, "licence.toml"), "--stub", join(dist, "install.exe"), "-q", "-o", out],
+    { stdio: ["ignore", "ignore", "pipe"] });
+  const report = open(readFileSync(out));
+  assert.equal(report.window.licence, "First line\nsecond\nthird\nCafé “quoted”");
+});
+
+test("damaged and foreign files: verify's words, what can still be read, and no abort", () => {
+  for (const [what, bytes] of damagedInstallers(demo)) {
+    const file = join(folder, "damaged.exe");
+    writeFileSync(file, bytes);
+    const report = open(bytes);
+    const words = verifyWords(file);
+    assert.notEqual(words.code, 0, what);
+    assert.deepEqual(report.problems, words.problems, what);
+    if (report.list) assert.deepEqual(report.list, listJson(file), what);
+    for (const entry of report.files || []) {
+      const result = entry.source === "slot" ? core.slotFile(entry.slot) : core.entryFile(entry.index);
+      assert.equal(result.problem === "", entry.problem === undefined, `${what}: ${entry.name}`);
+    }
+  }
+  // Still answering: a sound file after all of them, and requests for what is not there.
+  assert.deepEqual(open(readFileSync(demo)).problems, []);
+  assert.match(core.slotFile(2).problem, /slot 2 is empty/);
+  assert.match(core.entryFile(7).problem, /no data-file entry 7/);
+  assert.equal(core.slotFile(99).bytes.length, 0);
+});
+
+test("the window's layout is the installer's: with a licence and without", () => {
+  const withLicence = JSON.parse(core.layout(true)), without = JSON.parse(core.layout(false));
+  assert.deepEqual([withLicence.client.width, withLicence.client.height], [351, 322]);
+  assert.deepEqual([without.client.width, without.client.height], [353, 215]);
+  assert.deepEqual(withLicence.install_button, { left: 242, top: 293, width: 107, height: 25 });
+  assert.deepEqual(without.button_panel, { left: 0, top: 152, width: 353, height: 63 });
+});

@@ -1,0 +1,439 @@
+// The studio page: opens an installer through the worker, draws its window as the installer
+// would and shows what it holds. Every fact comes from saverpack's core in the worker; the page
+// only lays them out.
+"use strict";
+
+const worker = new Worker("worker.js");
+const pending = new Map();  // request id -> {resolve, reject}
+let nextId = 1;
+let openId = 0;             // the request whose report the page shows
+let layouts = null;         // the window's layout with and without a licence
+let shownUrls = [];         // object URLs of the file on show, freed when another opens
+
+const $ = (id) => document.getElementById(id);
+
+function ask(message) {
+  const id = nextId++;
+  return new Promise((resolve, reject) => {
+    pending.set(id, { resolve, reject });
+    worker.postMessage({ ...message, id });
+  });
+}
+
+worker.onmessage = (event) => {
+  const message = event.data;
+  if (message.type === "progress") return showProgress(message);
+  const waiter = pending.get(message.id);
+  if (!waiter) return;
+  pending.delete(message.id);
+  if (message.type === "error") waiter.reject(new Error(message.message));
+  else waiter.resolve(message);
+};
+worker.onerror = (event) => {
+  event.preventDefault();
+  showPageError(`The studio's worker failed: ${event.message || "it could not start"}`);
+  for (const waiter of pending.values()) waiter.reject(new Error("the worker failed"));
+  pending.clear();
+};
+
+function showPageError(text) {
+  const box = $("page-error");
+  box.textContent = text;
+  box.hidden = false;
+}
+
+function showProgress(message) {
+  if (message.id !== openId) return;
+  const bar = $("progress");
+  bar.hidden = false;
+  bar.max = Math.max(1, message.total);
+  if (message.stage === "Checking") bar.removeAttribute("value");
+  else bar.value = message.done;
+  const mb = (n) => (n / 1048576).toFixed(1);
+  $("stage").textContent = message.stage === "Reading"
+    ? `Reading ${mb(message.done)} of ${mb(message.total)} MB…` : "Checking…";
+}
+
+function element(tag, attributes = {}, ...children) {
+  const node = document.createElement(tag);
+  for (const [key, value] of Object.entries(attributes)) {
+    if (key === "class") node.className = value;
+    else if (key === "text") node.textContent = value;
+    else if (key.startsWith("on")) node.addEventListener(key.slice(2), value);
+    else node.setAttribute(key, value);
+  }
+  for (const child of children) if (child != null) node.append(child);
+  return node;
+}
+
+function place(node, rect) {
+  Object.assign(node.style, { left: `${rect.left}px`, top: `${rect.top}px`,
+                              width: `${rect.width}px`, height: `${rect.height}px` });
+  return node;
+}
+
+// ---- opening ------------------------------------------------------------------------------
+
+async function openFile(blob, name) {
+  const begun = performance.now();
+  $("file-name").textContent = name;
+  $("hint").hidden = true;
+  $("page-error").hidden = true;
+  let id = 0;
+  try {
+    if (!layouts) layouts = await ask({ type: "layout" });
+    id = openId = nextId;  // the id that ask() gives the open request
+    const answer = await ask({ type: "open", file: blob });
+    if (id !== openId) return;  // another file was opened meanwhile
+    await show(answer.report, name);
+    $("stage").textContent = `Read and checked in ${Math.round(answer.ms)} ms`;
+    document.body.dataset.openedMs = String(answer.ms);  // in the worker: read, checked, listed
+    document.body.dataset.shownMs = String(performance.now() - begun);  // and shown
+  } catch (error) {
+    if (id && id !== openId) return;
+    showPageError(`${name}: ${error.message}`);
+    $("stage").textContent = "";
+  } finally {
+    if (!id || id === openId) $("progress").hidden = true;
+  }
+}
+
+async function openFromServer(name) {
+  try {
+    const response = await fetch(`open/${encodeURIComponent(name)}`);
+    if (!response.ok) throw new Error(`the studio server answered ${response.status}`);
+    await openFile(await response.blob(), name);
+  } catch (error) {
+    showPageError(`${name}: ${error.message}`);
+  }
+}
+
+$("chooser").addEventListener("change", (event) => {
+  const file = event.target.files[0];
+  if (file) openFile(file, file.name);
+  event.target.value = "";
+});
+document.addEventListener("dragover", (event) => {
+  event.preventDefault();
+  document.body.classList.add("dragging");
+});
+document.addEventListener("dragleave", () => document.body.classList.remove("dragging"));
+document.addEventListener("drop", (event) => {
+  event.preventDefault();
+  document.body.classList.remove("dragging");
+  const file = event.dataTransfer.files[0];
+  if (file) openFile(file, file.name);
+});
+
+// ---- showing ------------------------------------------------------------------------------
+
+async function show(report, name) {
+  for (const url of shownUrls) URL.revokeObjectURL(url);
+  shownUrls = [];
+  closePlayer();
+  $("views").hidden = false;
+  document.body.dataset.report = "loading";
+  showVerdict(report);
+  const list = report.list;
+  showOptions(list);
+  showSlots(report);
+  showDataFile(report);
+  $("uninstall").textContent = report.uninstall || "";
+  $("signature").textContent = report.signature || "";
+  await showWindow(report);
+  document.title = `${name} — studio`;
+  document.body.dataset.report = "shown";
+}
+
+function showVerdict(report) {
+  const box = $("verdict");
+  box.replaceChildren();
+  box.className = report.problems.length ? "unsound" : "sound";
+  if (report.problems.length === 0) box.append(element("p", { class: "verdict-line", text: report.verdict }));
+  for (const problem of report.problems) box.append(element("p", { class: "problem", text: problem }));
+  for (const warning of report.warnings) box.append(element("p", { class: "warning", text: `warning: ${warning}` }));
+}
+
+const kContentWords = { 1: "picture", 2: "Flash movie", 3: "Flash movie", 4: "silent installation" };
+
+function showOptions(list) {
+  const table = $("options");
+  table.replaceChildren();
+  if (!list) {
+    table.append(element("tr", {}, element("td", { text: "No payload header can be read." })));
+    return;
+  }
+  const rows = [
+    ["saver_name", "SaverName", list.saver_name],
+    ["content_mode", "ContentMode", list.content_mode, kContentWords[list.content_mode] || "nothing shown"],
+    ["has_license", "HasLicense", list.has_license],
+    ["show_document", "ShowDocument", list.show_document],
+    ["open_display_properties", "OpenDisplayProperties", list.open_display_properties],
+  ];
+  for (const [key, label, value, words] of rows)
+    table.append(element("tr", {}, element("th", { text: label }),
+      element("td", { "data-key": key, text: String(value) }),
+      element("td", { class: "words", text: words || "" })));
+}
+
+function fileEntry(report, source, n) {
+  return (report.files || []).find((f) => f.source === source && (f.slot === n || f.index === n));
+}
+
+function fileButtons(file) {
+  if (!file) return element("td");
+  if (file.problem) return element("td", { class: "problem", text: file.problem });
+  const cell = element("td", { class: "actions" });
+  cell.append(element("button", { type: "button", class: "download", text: "Download",
+    onclick: () => download(file) }));
+  if (file.flash)
+    cell.append(element("button", { type: "button", class: "play", text: "Play",
+      onclick: () => play(file) }));
+  return cell;
+}
+
+function showSlots(report) {
+  const body = $("slots").tBodies[0];
+  body.replaceChildren();
+  for (const slot of report.list ? report.list.slots : []) {
+    const row = element("tr", { "data-slot": String(slot.slot) },
+      element("td", { "data-key": "slot", text: String(slot.slot) }),
+      element("td", { "data-key": "role", text: slot.role }));
+    if (slot.empty) {
+      row.append(element("td", { class: "empty", colspan: "6", text: "(empty)" }));
+    } else {
+      for (const key of ["name", "destination", "coding", "stored_size", "file_size"])
+        row.append(element("td", { "data-key": key, text: String(slot[key]) }));
+      row.append(slot.slot === 0 ? element("td", { class: "words", text: "the installer itself" })
+                                 : fileButtons(fileEntry(report, "slot", slot.slot)));
+      if (slot.same_bytes_as)
+        row.lastChild.append(element("span", { class: "words", text: `filled in: the same bytes as slot ${slot.same_bytes_as}` }));
+    }
+    body.append(row);
+  }
+}
+
+function showDataFile(report) {
+  const box = $("data-file");
+  box.replaceChildren();
+  const data = report.list && report.list.data_file;
+  if (!data) {
+    box.append(element("p", { text: report.list ? "No readable data file." : "" }));
+    return;
+  }
+  box.append(element("p", { text: `EntryCount ${data.entry_count}, MovieSource ${data.movie_source}` }));
+  const table = element("table", { id: "entries" },
+    element("thead", {}, element("tr", {}, ...["entry", "name", "kind", "file size", "coding", ""]
+      .map((h) => element("th", { text: h })))));
+  const body = element("tbody");
+  for (const entry of data.entries) {
+    const row = element("tr", { "data-entry": String(entry.index) },
+      element("td", { "data-key": "index", text: String(entry.index) }),
+      element("td", { "data-key": "name", text: entry.name }),
+      element("td", { "data-key": "kind", text: String(entry.kind) }),
+      element("td", { "data-key": "file_size", text: entry.file_size === undefined ? "" : String(entry.file_size) }),
+      element("td", { "data-key": "coding", text: entry.coding || "" }),
+      fileButtons(fileEntry(report, "entry", entry.index)));
+    body.append(row);
+  }
+  table.append(body);
+  box.append(table);
+}
+
+// ---- the window ---------------------------------------------------------------------------
+
+async function bytesOf(file) {
+  const answer = await ask({ type: "file", source: file.source, n: file.slot || file.index });
+  if (answer.problem) throw new Error(`${file.name}: ${answer.problem}`);
+  return answer.bytes;
+}
+
+function classicButton(caption, accelerator, rect, cls) {
+  const button = place(element("button", { type: "button", class: `classic-button ${cls}`, tabindex: "-1" }), rect);
+  if (accelerator >= 0) {
+    button.append(caption.slice(0, accelerator), element("u", { text: caption[accelerator] }),
+                  caption.slice(accelerator + 1));
+  } else {
+    button.textContent = caption;
+  }
+  button.dataset.caption = caption;
+  return button;
+}
+
+async function showWindow(report) {
+  const preview = $("preview");
+  preview.replaceChildren();
+  const win = report.window;
+  if (!win) {
+    preview.append(element("p", { class: "no-window", text: "No window: the installer cannot read its payload header." }));
+    return;
+  }
+  if (!win.shown) {
+    preview.append(element("p", { class: "no-window silent",
+      text: "A silent installer: no window is shown; the installation runs at once." }));
+    return;
+  }
+  const licence = win.has_license;
+  const layout = licence ? layouts.withLicence : layouts.withoutLicence;
+  const client = layout.client;
+  const frame = element("div", { class: `window ${licence ? "sizable" : "fixed"}` });
+  frame.style.width = `${client.width + 2 * layout.frame}px`;
+  frame.style.setProperty("--frame", `${layout.frame}px`);
+  const caption = element("div", { class: "caption" },
+    element("span", { class: "caption-text", text: win.caption }),
+    element("span", { class: "close-box", text: "✕" }));
+  caption.style.height = `${layout.caption_height - 1}px`;
+  const area = element("div", { class: "client", id: "client" });
+  area.style.width = `${client.width}px`;
+  area.style.height = `${client.height}px`;
+  frame.append(caption, area);
+
+  const panel = place(element("div", { class: "content-panel", id: "content-panel" }), layout.content_panel);
+  area.append(panel);
+  // Inside the panel's 1-pixel bevel: children are placed from its inner corner.
+  const inner = { left: layout.image.left - layout.content_panel.left - 1,
+                  top: layout.image.top - layout.content_panel.top - 1,
+                  width: layout.image.width, height: layout.image.height };
+  if (licence) {
+    const memo = place(element("textarea", { class: "memo", id: "memo", readonly: "", tabindex: "-1" }), layout.memo);
+    memo.value = win.licence === undefined ? "" : win.licence;
+    area.append(memo);
+  }
+  const buttons = place(element("div", { class: "button-panel", id: "button-panel" }), layout.button_panel);
+  const inButtons = (r) => ({ left: r.left - layout.button_panel.left, top: r.top - layout.button_panel.top,
+                              width: r.width, height: r.height });
+  buttons.append(place(element("div", { class: "progress-bar", id: "progress-bar" }), inButtons(layout.progress_bar)));
+  buttons.append(classicButton(licence ? "Accept and Install" : "Install", -1, inButtons(layout.install_button), "install"));
+  if (licence) buttons.append(classicButton("Decline", 0, inButtons(layout.decline_button), "decline"));
+  buttons.querySelectorAll("button")[0].id = "install-button";
+  if (licence) buttons.querySelector(".decline").id = "decline-button";
+  area.append(buttons);
+  preview.append(frame);
+
+  const content = fileEntry(report, "slot", 3);
+  if (!content || content.problem) return;
+  if (win.content === "picture") {
+    const bytes = await bytesOf(content);
+    const url = URL.createObjectURL(new Blob([bytes], { type: "image/bmp" }));
+    shownUrls.push(url);
+    const image = place(element("img", { class: "picture", id: "picture", alt: "" }), inner);
+    await new Promise((resolve) => {
+      image.onload = resolve;
+      image.onerror = () => {
+        panel.append(element("p", { class: "problem", text: "The picture is not a bitmap the browser can draw." }));
+        image.remove();
+        resolve();
+      };
+      image.src = url;
+      panel.append(image);
+    });
+  } else if (win.content === "flash") {
+    const bytes = await bytesOf(content);
+    const stage = place(element("div", { class: "movie", id: "content-movie" }), inner);
+    panel.append(stage);
+    playInto(stage, bytes, content.name, inner.width, inner.height);
+  }
+}
+
+// ---- files: download and play ---------------------------------------------------------------
+
+async function download(file) {
+  try {
+    const bytes = await bytesOf(file);
+    const url = URL.createObjectURL(new Blob([bytes], { type: "application/octet-stream" }));
+    const link = element("a", { href: url, download: file.name });
+    document.body.append(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(url), 60000);
+  } catch (error) {
+    showPageError(error.message);
+  }
+}
+
+// A movie's own size in pixels from its header (FWS plain, CWS zlib); null when it cannot be
+// read here (ZWS): Ruffle then tells it once it has loaded the movie.
+async function movieSize(bytes) {
+  let body = bytes.subarray(8);
+  if (bytes[0] === 0x43) {
+    try {
+      const stream = new Blob([body]).stream().pipeThrough(new DecompressionStream("deflate"));
+      const reader = stream.getReader();
+      const { value } = await reader.read();
+      reader.cancel().catch(() => {});
+      body = value || new Uint8Array();
+    } catch { return null; }
+  } else if (bytes[0] !== 0x46) {
+    return null;
+  }
+  if (body.length < 1) return null;
+  const bits = body[0] >> 3;
+  let at = 5;
+  const read = () => {
+    let value = 0;
+    for (let i = 0; i < bits; i++, at++) {
+      const byte = body[at >> 3];
+      if (byte === undefined) return NaN;
+      value = value * 2 + ((byte >> (7 - (at & 7))) & 1);
+    }
+    return value >= 2 ** (bits - 1) ? value - 2 ** bits : value;
+  };
+  const [xMin, xMax, yMin, yMax] = [read(), read(), read(), read()];
+  const width = Math.round((xMax - xMin) / 20), height = Math.round((yMax - yMin) / 20);
+  return width > 0 && height > 0 && width < 8192 && height < 8192 ? { width, height } : null;
+}
+
+window.RufflePlayer = window.RufflePlayer || {};
+window.RufflePlayer.config = {
+  publicPath: "ruffle/", polyfills: false, autoplay: "on", unmuteOverlay: "hidden",
+  splashScreen: false, contextMenu: "off", letterbox: "off", allowNetworking: "none",
+  openUrlMode: "deny", showSwfDownload: false, warnOnUnsupportedContent: false, logLevel: "error",
+};
+
+function playInto(stage, bytes, name, width, height) {
+  if (!window.RufflePlayer.newest) {
+    stage.append(element("p", { class: "problem", text: "Ruffle, the Flash player, did not load." }));
+    return null;
+  }
+  const player = window.RufflePlayer.newest().createPlayer();
+  player.style.width = `${width}px`;
+  player.style.height = `${height}px`;
+  stage.append(player);
+  const copy = bytes.slice().buffer;
+  player.ruffle().load({ data: copy, swfFileName: name }).catch((error) => {
+    stage.append(element("p", { class: "problem", text: `${name}: Ruffle cannot play it (${error.message || error})` }));
+  });
+  return player;
+}
+
+function closePlayer() {
+  $("player-stage").replaceChildren();
+  $("player-box").hidden = true;
+}
+$("player-close").addEventListener("click", closePlayer);
+
+async function play(file) {
+  try {
+    const bytes = await bytesOf(file);
+    closePlayer();
+    const size = (await movieSize(bytes)) || { width: 550, height: 400 };
+    $("player-title").textContent = `${file.name}, ${size.width} x ${size.height}`;
+    $("player-box").hidden = false;
+    const player = playInto($("player-stage"), bytes, file.name, size.width, size.height);
+    if (player) player.addEventListener("loadedmetadata", () => {
+      const metadata = player.ruffle().metadata;
+      if (!metadata || !metadata.width) return;
+      player.style.width = `${metadata.width}px`;
+      player.style.height = `${metadata.height}px`;
+      $("player-title").textContent = `${file.name}, ${metadata.width} x ${metadata.height}`;
+    });
+  } catch (error) {
+    showPageError(error.message);
+  }
+}
+
+// ---- start ---------------------------------------------------------------------------------
+
+window.addEventListener("unhandledrejection", (event) => showPageError(String(event.reason)));
+const opened = new URLSearchParams(location.search).get("open");
+if (opened) openFromServer(opened);

@@ -1,0 +1,162 @@
+#include "studio_rules.h"
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+#include <random>
+#include <vector>
+
+namespace saverpack {
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The path's segments, percent-decoded once; nothing when a segment could reach outside the
+// folder or mean something else on some system: ".", "..", empty inner segments, a backslash,
+// a colon, a control character, or a "%" left after decoding (a second round of encoding).
+std::optional<std::vector<std::string>> Segments(std::string_view path) {
+  std::vector<std::string> segments;
+  std::string current;
+  auto finish = [&]() -> bool {
+    if (current == "." || current == "..") return false;
+    segments.push_back(current);
+    current.clear();
+    return true;
+  };
+  for (size_t i = 1; i < path.size(); ++i) {
+    char c = path[i];
+    if (c == '/') {
+      if (current.empty() || !finish()) return std::nullopt;
+      continue;
+    }
+    if (c == '%') {
+      if (i + 2 >= path.size()) return std::nullopt;
+      const int high = HexValue(path[i + 1]), low = HexValue(path[i + 2]);
+      if (high < 0 || low < 0) return std::nullopt;
+      c = static_cast<char>(high * 16 + low);
+      i += 2;
+      if (c == '/' || c == '%') return std::nullopt;
+    }
+    if (c == '\\' || c == ':' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return std::nullopt;
+    current += c;
+  }
+  if (!current.empty() && !finish()) return std::nullopt;
+  if (!path.empty() && path.back() == '/') segments.push_back("");  // a folder: its index
+  return segments;
+}
+
+bool IsLoopbackHost(std::string_view host, int port) {
+  std::string lower(host);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string suffix = ":" + std::to_string(port);
+  return lower == "127.0.0.1" + suffix || lower == "localhost" + suffix;
+}
+
+StudioAnswer Refused(int status, std::string reason) {
+  StudioAnswer answer;
+  answer.status = status;
+  answer.reason = std::move(reason);
+  return answer;
+}
+
+// The file under folder that the segments name, when it is a regular file inside the folder
+// also after every link in it is followed.
+std::optional<std::filesystem::path> InsideFolder(const std::filesystem::path& folder,
+                                                  const std::vector<std::string>& segments) {
+  std::filesystem::path candidate = folder;
+  for (const std::string& segment : segments) candidate /= segment;
+  std::error_code error;
+  const auto root = std::filesystem::canonical(folder, error);
+  if (error) return std::nullopt;
+  const auto real = std::filesystem::canonical(candidate, error);
+  if (error || !std::filesystem::is_regular_file(real, error)) return std::nullopt;
+  const auto relative = real.lexically_relative(root);
+  if (relative.empty() || *relative.begin() == "..") return std::nullopt;
+  return real;
+}
+
+}  // namespace
+
+StudioAnswer RouteStudioRequest(const StudioSite& site, std::string_view method,
+                                std::string_view host, std::string_view target) {
+  if (!IsLoopbackHost(host, site.port))
+    return Refused(403, "the Host is not this server's loopback address and port");
+  const std::string_view path = target.substr(0, target.find_first_of("?#"));
+  const std::string prefix = "/" + site.token + "/";
+  if (site.token.empty() || path.substr(0, prefix.size()) != prefix)
+    return Refused(403, "the address lacks the studio's token");
+  if (method != "GET" && method != "HEAD") return Refused(405, "only GET and HEAD are served");
+  auto segments = Segments(path.substr(prefix.size() - 1));
+  if (!segments) return Refused(400, "the path is not a plain path inside the studio");
+  if (segments->empty() || segments->back().empty()) {
+    if (segments->size() > 1) return Refused(404, "folders are not listed");
+    segments = std::vector<std::string>{"index.html"};
+  }
+  if (segments->size() == 2 && (*segments)[0] == "open" && !site.installer.empty()) {
+    if ((*segments)[1] != site.installer.filename().string()) return Refused(404, "not served");
+    StudioAnswer answer;
+    answer.file = site.installer;
+    answer.contentType = "application/octet-stream";
+    return answer;
+  }
+  const auto file = InsideFolder(site.folder, *segments);
+  if (!file) return Refused(404, "not one of the studio's files");
+  StudioAnswer answer;
+  answer.file = *file;
+  answer.contentType = StudioContentType(*file);
+  return answer;
+}
+
+std::string StudioAddress(const StudioSite& site) {
+  std::string address = "http://127.0.0.1:" + std::to_string(site.port) + "/" + site.token + "/";
+  if (site.installer.empty()) return address;
+  std::string name;
+  for (unsigned char c : site.installer.filename().string()) {
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.') {
+      name += static_cast<char>(c);
+    } else {
+      static const char* kHex = "0123456789ABCDEF";
+      name += {'%', kHex[c >> 4], kHex[c & 15]};
+    }
+  }
+  return address + "?open=" + name;
+}
+
+const char* StudioContentSecurityPolicy() {
+  return "default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; worker-src 'self'; "
+         "connect-src 'self' blob: data:; img-src 'self' blob: data:; media-src 'self' blob: data:; "
+         "style-src 'self' 'unsafe-inline'; font-src 'self' data:; base-uri 'none'; "
+         "form-action 'none'; frame-ancestors 'none'";
+}
+
+std::string StudioContentType(const std::filesystem::path& file) {
+  static const std::pair<const char*, const char*> kTypes[] = {
+      {".html", "text/html; charset=utf-8"}, {".js", "text/javascript; charset=utf-8"},
+      {".mjs", "text/javascript; charset=utf-8"}, {".css", "text/css; charset=utf-8"},
+      {".wasm", "application/wasm"}, {".json", "application/json"}, {".map", "application/json"},
+      {".png", "image/png"}, {".svg", "image/svg+xml"}, {".ico", "image/x-icon"},
+      {".txt", "text/plain; charset=utf-8"}, {".md", "text/plain; charset=utf-8"},
+      {".woff2", "font/woff2"}, {".swf", "application/x-shockwave-flash"}};
+  std::string extension = file.extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  for (const auto& [ending, type] : kTypes)
+    if (extension == ending) return type;
+  return "application/octet-stream";
+}
+
+std::string NewStudioToken() {
+  std::random_device random;
+  static const char* kHex = "0123456789abcdef";
+  std::string token;
+  for (int i = 0; i < 32; ++i) token += kHex[random() & 15];
+  return token;
+}
+
+}  // namespace saverpack

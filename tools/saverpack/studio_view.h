@@ -1,0 +1,31 @@
+// What the studio page shows of an installer: list's document, verify's verdict, the window as
+// the installer would draw it and every file it holds. The page and the command line share it.
+#pragma once
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "inspect.h"
+
+namespace saverpack {
+
+// One JSON document:
+//   {"size", "list" (list --json, or null without a payload header), "uninstall", "signature",
+//    "problems", "warnings", "verdict", "window": {...}, "files": [...]}.
+// "window" says what the installer's window shows: "shown", "caption", "content" (picture,
+// flash, none, silent), "has_license", "licence" (the memo's text, UTF-8, lines joined by "\n")
+// and "licence_problem". "files" lists every used slot (1..10) and data-file entry with its
+// name, expanded size, whether it is a Flash movie and the problem that keeps it from expanding.
+std::string StudioReportJson(std::span<const uint8_t> file);
+
+// A used slot's file, expanded; a problem when the slot is empty or damaged.
+MemberContent StudioSlotFile(std::span<const uint8_t> file, int slot);
+
+// A data-file entry's file (index from 1) as the installation makes it: from its chunk, or, for
+// an entry made by copying, the bytes it is copied from (the content movie, or entry 1's file).
+MemberContent StudioEntryFile(std::span<const uint8_t> file, int index);
+
+// Whether the bytes are a Flash movie: FWS (plain), CWS (zlib) or ZWS (LZMA).
+bool IsFlashMovie(std::span<const uint8_t> bytes);
+
+}  // namespace saverpack
