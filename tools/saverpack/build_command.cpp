@@ -187,6 +187,7 @@ struct BuildOptions {
   std::string output;
   std::string stub;
   std::string launcher;
+  std::string codec;
   bool quiet = false;
   bool fast = false;
   std::string sign;
@@ -195,7 +196,7 @@ struct BuildOptions {
 void RunBuild(const BuildOptions& o) {
   const std::filesystem::path projectFile(o.project);
   const std::filesystem::path tools = ToolFolder();
-  const Project project = LoadProject(projectFile, tools / "impborl.dll",
+  const Project project = LoadProject(projectFile, o.codec.empty() ? tools / "impborl.dll" : std::filesystem::path(o.codec),
                                       o.launcher.empty() ? tools / "launcher.exe" : std::filesystem::path(o.launcher));
   if (!project.slots[msFlashInstaller].present)
     std::fprintf(stderr, "saverpack: warning: %s has no Flash runtime installer ([files.flash_installer]): on a "
@@ -376,6 +377,9 @@ void AddBuildCommand(CLI::App& app) {
                     "The screen-saver launcher that uninstall = \"launcher\" (what a project without the key gets) "
                     "installs as <name>.scr "
                     "(default: launcher.exe beside saverpack)");
+  build->add_option("--codec", o->codec,
+                    "The codec library of a project without files.codec.path, stored plain "
+                    "(default: impborl.dll beside saverpack)");
   build->add_flag("-q,--quiet", o->quiet, "No progress and no closing line");
   build->add_option("--sign", o->sign,
                     "Sign the finished installer with this command (the project's sign = \"...\" "

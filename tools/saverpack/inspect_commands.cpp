@@ -12,6 +12,7 @@
 #include "inspect.h"
 #include "signature.h"
 #include "path_rules.h"
+#include "project_writer.h"
 #include "payload_checks.h"
 #include "report.h"
 
@@ -106,11 +107,39 @@ struct ExtractOptions {
   std::string file;
   std::string folder = ".";
   std::vector<std::string> slots;
+  bool project = false;
 };
+
+// The members as extract writes them, and beside them the project that builds the installer
+// again with the files it names. Nothing is written for an unsound installer.
+void RunExtractProject(const ExtractOptions& o, const std::vector<uint8_t>& file) {
+  const std::filesystem::path input(o.file);
+  const ExtractedProject project = ProjectOfInstaller(file, input.filename().string());
+  for (const auto& problem : project.problems) std::cerr << o.file << ": " << problem << "\n";
+  if (!project.problems.empty()) {
+    std::cerr << o.file << ": no project written\n";
+    throw QuietFailure();
+  }
+  const std::filesystem::path folder(o.folder);
+  const auto problems = ExtractInstaller(file, folder, {});
+  for (const auto& problem : problems) std::cerr << o.file << ": " << problem << "\n";
+  for (const ProjectFile& f : project.files)
+    WriteFile(folder / f.path, f.bytes);
+  const std::filesystem::path projectFile = folder / (input.stem().string() + ".toml");
+  WriteFile(projectFile, std::vector<uint8_t>(project.text.begin(), project.text.end()));
+  std::cout << "saverpack: wrote " << projectFile.string() << " and the " << project.files.size()
+            << " files it names; saverpack build " << projectFile.string()
+            << " builds what saverpack repack builds of " << o.file << "\n";
+  if (!problems.empty()) throw QuietFailure();
+}
 
 void RunExtract(const ExtractOptions& o) {
   const auto file = ReadFile(o.file);
   HeaderOrThrow(o.file, file);
+  if (o.project) {
+    if (!o.slots.empty()) throw CLI::ValidationError("--project", "takes the whole installer; leave out the slots");
+    return RunExtractProject(o, file);
+  }
   std::vector<int> slots;
   for (const std::string& word : o.slots) {
     auto slot = SlotByKey(word);
@@ -149,6 +178,11 @@ void AddInspectCommands(CLI::App& app) {
   x->add_option("FILE", extract->file, "The installer")->required();
   x->add_option("-C,--directory", extract->folder, "Folder to write into (default: the current one)");
   x->add_option("SLOT", extract->slots, "Slots to extract, by number or role (default: all used)");
+  x->add_flag("--project", extract->project,
+              "Also write FILE's project (FILE's name with .toml) and the files it names, the data "
+              "file's settings and entries among them: saverpack build of it makes exactly what "
+              "saverpack repack makes of FILE (the codec is the one beside saverpack, the program "
+              "slot as it is: uninstall = \"as-is\")");
   x->callback([extract] { RunExtract(*extract); });
 }
 

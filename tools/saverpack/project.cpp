@@ -87,10 +87,15 @@ class Loader {
     return value;
   }
 
-  std::optional<bool> Flag(const toml::node* node, const char* what) {
-    const auto value = node ? node->value<bool>() : std::nullopt;
-    if (!value) Problem(LineOf(node), std::string(what) + " must be true or false");
-    return value;
+  // true, false, or the header's byte as a number 0..255.
+  std::optional<uint8_t> FlagOrByte(const toml::node* node, const char* what) {
+    if (const auto flag = node->value_exact<bool>()) return static_cast<uint8_t>(*flag);
+    const auto value = node->value_exact<int64_t>();
+    if (!value || *value < 0 || *value > 255) {
+      Problem(LineOf(node), std::string(what) + " must be true, false or a number 0..255");
+      return std::nullopt;
+    }
+    return static_cast<uint8_t>(*value);
   }
 
   Compression CompressionOf(const toml::node* node) {
@@ -133,7 +138,10 @@ class Loader {
     }
 
     if (const toml::node* open = root.get("open_display_properties"))
-      if (auto flag = Flag(open, "open_display_properties")) project_.openDisplayProperties = *flag;
+      if (auto value = FlagOrByte(open, "open_display_properties")) project_.openDisplayProperties = *value;
+    for (const char* key : {"has_license", "show_document"})
+      if (const toml::node* flag = root.get(key))
+        if (auto value = FlagOrByte(flag, key)) (key[0] == 'h' ? licenseFlag_ : documentFlag_) = *value;
     if (const toml::node* sign = root.get("sign")) {
       if (auto text = sign->value<std::string>()) project_.sign = *text;
       else Problem(LineOf(sign), "sign must be a command in quotes");
@@ -144,10 +152,12 @@ class Loader {
       const auto value = uninstall->value<std::string>();
       if (value == "launcher") project_.uninstall = Uninstall::Launcher;
       else if (value == "program") project_.uninstall = Uninstall::Program;
+      else if (value == "as-is") project_.uninstall = Uninstall::AsIs;
       else {
         uninstallRefused_ = true;
         Problem(uninstallLine_, "uninstall must be \"launcher\" (our launcher removes the screen saver) or "
-                                "\"program\" (the program handles /u itself)");
+                                "\"program\" (the program handles /u itself) or \"as-is\" (the program slot "
+                                "as the project gives it)");
       }
     }
     if (const toml::node* level = root.get("level")) {
@@ -166,7 +176,34 @@ class Loader {
       Problem(plan.line, std::string("files.") + SlotKey(slot) + " must be a table");
       return;
     }
-    if (slot == msDataFile && project_.data.present && !table->get("path")) {
+    if (const toml::node* empty = table->get("empty")) {
+      if (slot != msContent && slot != msExtraFile && slot != msSaverLib1 && slot != msSaverLib2)
+        Problem(LineOf(empty), std::string("files.") + SlotKey(slot) + ": empty = true is for the slots saverpack "
+                "fills in when left out (content, extra, library1, library2); leave the table out instead");
+      else if (empty->value_exact<bool>() != true)
+        Problem(LineOf(empty), "empty must be true (or left out)");
+      else if (table->size() != 1)
+        Problem(plan.line, std::string("files.") + SlotKey(slot) + " is empty = true and says more");
+      plan.leftEmpty = true;
+      return;
+    }
+    const toml::node* sameAs = table->get("same_as");
+    if (sameAs) {
+      const auto key = sameAs->value<std::string>();
+      const auto owner = key ? SlotByKey(*key) : std::nullopt;
+      if (!owner || *owner == msStub || *owner == slot || *owner == msCompressionLib)
+        Problem(LineOf(sameAs), "same_as must name another slot (not the codec, whose bytes saverpack puts in)");
+      else if (slot == msDataFile || slot == msCompressionLib)
+        Problem(LineOf(sameAs), std::string("files.") + SlotKey(slot) + " keeps bytes of its own; it cannot be same_as");
+      else if (table->get("path"))
+        Problem(LineOf(sameAs), std::string("files.") + SlotKey(slot) + " has both a path and same_as");
+      else
+        plan.sameBytesAs = *owner;
+    }
+    if (sameAs || (slot == msCompressionLib && !table->get("path"))) {
+      // The bytes are another slot's, or the codec beside saverpack.
+      if (slot == msCompressionLib) plan.source = defaultCodec_;
+    } else if (slot == msDataFile && project_.data.present && !table->get("path")) {
       // The data file is built from [data]; only its name and compression come from here.
     } else if (auto path = Text(table->get("path"), (std::string("files.") + SlotKey(slot) + ".path").c_str())) {
       plan.source = Resolve(*path);
@@ -174,10 +211,18 @@ class Loader {
         Problem(LineOf(table->get("path")), "no file at " + plan.source.string());
     }
     plan.present = true;
-    plan.payloadName = plan.source.filename().string();
+    plan.payloadName = plan.sameBytesAs ? std::string() : plan.source.filename().string();
+    if (slot == msCompressionLib && !table->get("path")) plan.payloadName = "impborl.dat";
     if (const toml::node* name = table->get("name")) {
       if (auto text = Text(name, "name")) plan.payloadName = *text;
+      plan.nameGiven = true;
       if (slot == msSaverEngine) programNamed_ = true;
+    }
+    if (const toml::node* keep = table->get("keep_bytes")) {
+      if (slot != msContent || keep->value_exact<bool>() == std::nullopt)
+        Problem(LineOf(keep), "keep_bytes = true is for files.content: a picture stored as it is");
+      else
+        plan.keepBytes = *keep->value_exact<bool>();
     }
     plan.destination = kDefaultDestination[slot];
     if (const toml::node* destination = table->get("destination"))
@@ -206,6 +251,9 @@ class Loader {
       }
     }
     SlotSpec& codec = project_.slots[msCompressionLib];
+    if (codec.present && codec.source == defaultCodec_ && !std::filesystem::is_regular_file(defaultCodec_))
+      Problem(codec.line, "files.codec has no path, and there is no impborl.dll beside saverpack at " +
+                              defaultCodec_.string());
     if (!codec.present) {
       codec.present = true;
       codec.source = defaultCodec_;
@@ -235,6 +283,9 @@ class Loader {
     if (project_.data.present && project_.slots[msDataFile].payloadName.empty())
       project_.slots[msDataFile].payloadName = project_.saverName + ".ssd";
     FillSlotsWithTheDataFile();
+    ResolveSameAs();
+    if (licenseFlag_) project_.hasLicense = *licenseFlag_;
+    if (documentFlag_) project_.showDocument = *documentFlag_;
 
     for (int slot = 1; slot < kMemberCount; ++slot) {
       const SlotSpec& plan = project_.slots[slot];
@@ -243,15 +294,30 @@ class Loader {
         Problem(plan.line, std::string("the payload name of ") + SlotKey(slot) + " (\"" +
                                Cp1252ToUtf8(plan.payloadName) + "\") must be a plain file name of 1 to 255 bytes");
     }
-    project_.hasLicense = project_.slots[msLicense].present;
-    project_.showDocument = project_.slots[msDocument].present;
+    project_.hasLicense = licenseFlag_ ? *licenseFlag_ : project_.slots[msLicense].present;
+    project_.showDocument = documentFlag_ ? *documentFlag_ : project_.slots[msDocument].present;
+  }
+
+  // same_as: the owner must store bytes of its own; the name defaults to the owner's.
+  void ResolveSameAs() {
+    for (int slot = 1; slot < kMemberCount; ++slot) {
+      SlotSpec& plan = project_.slots[slot];
+      if (!plan.sameBytesAs) continue;
+      const SlotSpec& owner = project_.slots[plan.sameBytesAs];
+      if (!owner.present || owner.sameBytesAs) {
+        Problem(plan.line, std::string("files.") + SlotKey(slot) + " is same_as \"" + SlotKey(plan.sameBytesAs) +
+                               "\", which stores no bytes of its own");
+        continue;
+      }
+      if (!plan.nameGiven) plan.payloadName = owner.payloadName;
+    }
   }
 
   // The uninstall entry runs "<Windows>\<name>.scr /u": the program slot must place that file,
   // and whatever it holds must handle /u.
   void ArrangeUninstall() {
     SlotSpec& program = project_.slots[msSaverEngine];
-    if (!program.present || uninstallRefused_) return;  // named already
+    if (!program.present || uninstallRefused_ || project_.uninstall == Uninstall::AsIs) return;
     const std::string expected = project_.saverName + ".scr";
     if (project_.uninstall == Uninstall::Program) {
       if (programNamed_ && !SameFileName(program.payloadName, expected))
@@ -320,7 +386,7 @@ class Loader {
                               project_.contentMode != 2 && project_.contentMode != cmFlashMovieToo;
     for (int slot : {msContent, msExtraFile, msSaverLib1, msSaverLib2}) {
       SlotSpec& plan = project_.slots[slot];
-      if (plan.present || (slot == msContent && !showsNothing)) continue;
+      if (plan.present || plan.leftEmpty || (slot == msContent && !showsNothing)) continue;
       plan.present = true;
       plan.sameBytesAs = msDataFile;
       plan.payloadName = data.payloadName;
@@ -408,7 +474,7 @@ class Loader {
                        SlotRole(slot));
 
     SlotSpec& content = project_.slots[msContent];
-    if (project_.contentMode == cmPicture && content.present && !content.source.empty()) {
+    if (project_.contentMode == cmPicture && content.present && !content.source.empty() && !content.keepBytes) {
       content.asPicture = true;
       // The installer writes the picture under its payload name with ".bmp"; so does the default.
       if (content.payloadName == content.source.filename().string())
@@ -431,6 +497,8 @@ class Loader {
   bool uninstallRefused_ = false;  // and its value was refused
   bool programNamed_ = false;
   bool programAsEntry_ = false;
+  std::optional<uint8_t> licenseFlag_;   // has_license: the header's flag when the slots do not say it
+  std::optional<uint8_t> documentFlag_;  // show_document: likewise
   DataEntrySpec programEntry_;
   Project project_;
   std::vector<std::string> problems_;

@@ -23,6 +23,9 @@ struct SlotSpec {
   int line = 0;                  // where the slot's table starts, for messages
   bool asPicture = false;        // the content of a picture window: made a 350 x 150 bitmap
   int sameBytesAs = 0;           // nonzero: the record repeats that slot's stored bytes
+  bool leftEmpty = false;        // empty = true: not filled in over the data file
+  bool keepBytes = false;        // keep_bytes = true: a picture stored as it is
+  bool nameGiven = false;        // the table says name = "..."
 };
 
 struct DataEntrySpec {
@@ -45,7 +48,9 @@ struct DataSpec {
 // What the uninstall entry's "<Windows>\<name>.scr /u" runs: our launcher, which removes the
 // screen saver itself and runs the author's program from the saver's folder, or the author's
 // program, which must then handle /u itself.
-enum class Uninstall { Launcher, Program };
+// AsIs: the program slot holds exactly what the project gives it, under its name (what a project
+// extracted from an installer says, whatever its uninstall entry runs).
+enum class Uninstall { Launcher, Program, AsIs };
 
 struct Project {
   std::filesystem::path file;
