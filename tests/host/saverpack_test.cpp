@@ -626,3 +626,152 @@ TEST_F(SaverProject, VerifyWarnsOfAnUninstallEntryThatCallsNoPlacedFile) {
 }
 
 }  // namespace
+
+// extract --project, then build, against repack of the same installer: the same bytes.
+class ExtractedProject : public SaverProject {
+ protected:
+  // The installer at dir/name turned into a project under dir/<name>.d and built, beside its
+  // repack; both with the fixture's program and codec.
+  void ExpectBuildEqualsRepack(const std::string& name) {
+    const std::string folder = dir / (name + ".d");
+    const auto tools = " --stub " + (dir / "stub.exe") + " --codec " + (dir / "impborl.dll");
+    const auto extracted = RunSaverpack("extract " + (dir / name) + " -C " + folder + " --project");
+    ASSERT_EQ(extracted.exitCode, 0) << extracted.output;
+    const std::string project = folder + "/" + std::filesystem::path(name).stem().string() + ".toml";
+    ASSERT_TRUE(std::filesystem::exists(project)) << extracted.output;
+    const auto built = RunSaverpack("build -q" + tools + " -o " + (dir / "built.exe") + " " + project);
+    ASSERT_EQ(built.exitCode, 0) << built.output << ReadText(project);
+    const auto repacked = RunSaverpack("repack -q" + tools + " -o " + (dir / "repacked.exe") + " " + (dir / name));
+    ASSERT_EQ(repacked.exitCode, 0) << repacked.output;
+    EXPECT_EQ(ReadFileBytes(dir / "built.exe"), ReadFileBytes(dir / "repacked.exe")) << ReadText(project);
+    EXPECT_EQ(RunSaverpack("list " + (dir / "built.exe")).output, RunSaverpack("list " + (dir / "repacked.exe")).output);
+  }
+
+  static std::string ReadText(const std::string& path) {
+    const auto bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+  }
+
+  static TMemberInput Member(const std::string& name, const std::vector<uint8_t>& plain, int32_t destination,
+                             bool implode, int sameBytesAs = 0) {
+    const auto stored = implode ? dcl::Implode(plain, CMP_ASCII, 2048) : plain;
+    return TMemberInput{name, sameBytesAs ? std::vector<uint8_t>{} : stored, destination, implode,
+                        static_cast<int32_t>(plain.size()), static_cast<int32_t>(stored.size()), sameBytesAs};
+  }
+};
+
+// The demo projects as saverpack builds them (a picture with a licence; a Flash movie whose data
+// file copies it), with the fixture's program and codec in place of the built ones.
+TEST_F(ExtractedProject, TheDemoInstallersComeBackAsProjectsThatBuildWhatRepackBuilds) {
+  for (const char* demo : {"demo.toml", "flash-demo.toml"}) {
+    SCOPED_TRACE(demo);
+    for (const char* file : {"picture.bmp", "licence.txt", "bubbles.swf", "bubbles.ini", "fish.dat", "weeds.dat",
+                             "readme.txt"})
+      std::filesystem::copy_file(std::string(DEMO_DIR) + "/" + file, dir / file,
+                                 std::filesystem::copy_options::overwrite_existing);
+    std::string project = ReadText(std::string(DEMO_DIR) + "/" + demo);
+    for (auto [from, to] : {std::pair{"../dist/impborl.dll", "impborl.dll"}, {"../dist/DemoSaver.scr", "saver.scr"}})
+      project.replace(project.find(from), std::strlen(from), to);
+    Write(dir / "demo-project.toml", project);
+    const auto built = RunSaverpack("build -q --stub " + (dir / "stub.exe") + " -o " + (dir / "demo.exe") + " " +
+                                    (dir / "demo-project.toml"));
+    ASSERT_EQ(built.exitCode, 0) << built.output;
+    ExpectBuildEqualsRepack("demo.exe");
+    std::filesystem::remove_all(dir / "demo.exe.d");
+  }
+}
+
+// Installers another tool wrote: every choice our projects never make by themselves.
+TEST_F(ExtractedProject, AForeignInstallerComesBackWithItsAliasesEmptySlotsEntriesAndFlags) {
+  const auto text = ReadFileBytes(dir / "saver.scr");
+  const auto movie = ReadFileBytes(dir / "movie.swf");
+  const auto notes = ReadFileBytes(dir / "notes.txt");
+  std::vector<uint8_t> settings(kDataFileHeaderSize, 0);
+  for (size_t i = 16; i < settings.size(); ++i) settings[i] = static_cast<uint8_t>(i * 7);
+  const auto chunk = dcl::Implode(notes, CMP_BINARY, 1024);
+  const auto data = BuildDataFile(
+      settings, kMovieFromContent,
+      {{"screensaver.swf", 0, 0, {}, false, 0},
+       {"docs\\notes \"old\".txt", 0, 7, chunk, true, static_cast<int32_t>(notes.size())},
+       {"other\\notes \"old\".txt", 5, 2, text, false, static_cast<int32_t>(text.size())},
+       {"copy.swf", kCopiedEntry, 0, {}, false, 0},
+       {"empty.txt", 0, 0, {}, false, 0}});
+  TPayloadOptions options;
+  options.ContentMode = cmFlashMovie;  // 2: no name of its own in a project
+  options.HasLicense = 0;              // a licence slot the window does not show
+  options.OpenDisplayProperties = 9;
+  options.SaverName = "Caf\xE9 \x80 Saver";
+  TMemberInputs members;
+  members[msCompressionLib] = Member("codec.bin", ReadFileBytes(dir / "impborl.dll"), 6, false);
+  members[msContent] = Member("installer.scf", movie, 1, true);
+  members[msLicense] = Member("readme.txt", notes, 3, false);
+  members[msSaverEngine] = Member("Other.scr", text, 5, true);       // not <name>.scr, not the Windows folder
+  members[msExtraFile] = Member("readme.txt", movie, 5, false);      // the licence's name, other bytes
+  members[msDataFile] = Member("Old.ssd", data, 2, true);
+  members[msSaverLib1] = Member("alias.dll", {}, 3, false, msSaverEngine);
+  members[msSaverLib2] = Member("codec-copy.dll", {}, 5, false, msCompressionLib);
+  Write(dir / "foreign.exe", BuildInstallerImage(SmallestProgram(), options, members));
+  ASSERT_EQ(RunSaverpack("verify " + (dir / "foreign.exe")).exitCode, 0)
+      << RunSaverpack("verify " + (dir / "foreign.exe")).output;
+  ExpectBuildEqualsRepack("foreign.exe");
+  const std::string project = ReadText(dir / "foreign.exe.d/foreign.toml");
+  for (const char* said : {"content = 2", "has_license = 0", "open_display_properties = 9", "same_as = \"program\"",
+                           "name = \"Caf\xC3\xA9 \xE2\x82\xAC Saver\"", "name = \"docs\\\\notes \\\"old\\\".txt\"",
+                           "path = \"readme (2).txt\"", "settings = "})
+    EXPECT_NE(project.find(said), std::string::npos) << said << "\n" << project;
+
+  // A silent installation with no content, slots filled in over a data file stored plain.
+  options.ContentMode = cmSilent;
+  members[msContent].reset();
+  members[msExtraFile] = Member("Old.ssd", {}, 2, false, msDataFile);
+  members[msSaverLib2] = Member("other.ssd", {}, 5, false, msDataFile);
+  const auto plainData = BuildDataFile({}, 0, {{"notes.txt", 0, 0, notes, false, static_cast<int32_t>(notes.size())},
+                                               {"copy.txt", kCopiedEntry, 0, {}, false, 0}});
+  members[msDataFile] = Member("Old.ssd", plainData, 2, false);
+  Write(dir / "silent.exe", BuildInstallerImage(SmallestProgram(), options, members));
+  ASSERT_EQ(RunSaverpack("verify " + (dir / "silent.exe")).exitCode, 0)
+      << RunSaverpack("verify " + (dir / "silent.exe")).output;
+  ExpectBuildEqualsRepack("silent.exe");
+  const std::string silent = ReadText(dir / "silent.exe.d/silent.toml");
+  EXPECT_EQ(silent.find("[files.content]"), std::string::npos) << silent;
+  EXPECT_NE(silent.find("same_as = \"data\""), std::string::npos) << silent;
+}
+
+TEST_F(ExtractedProject, AnUnsoundInstallerGivesNoProjectAndWritesNothing) {
+  ASSERT_EQ(Build(Project(kTop)).exitCode, 0);
+  auto damaged = ReadFileBytes(dir / "out.exe");
+  damaged.resize(damaged.size() - 10);
+  Write(dir / "damaged.exe", damaged);
+  const auto run = RunSaverpack("extract " + (dir / "damaged.exe") + " -C " + (dir / "d") + " --project");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.output.find("damaged.exe: no project written"), std::string::npos) << run.output;
+  EXPECT_FALSE(std::filesystem::exists(dir / "d"));
+  EXPECT_EQ(RunSaverpack("extract " + (dir / "out.exe") + " license --project").exitCode, 2);
+}
+
+// What an author may now write by hand is checked as the rest of a project is.
+TEST_F(ExtractedProject, TheNewProjectKeysRefuseWhatCannotBeBuilt) {
+  const auto run = Build(kTop + R"(uninstall = "as-is"
+[files.content]
+path = "movie.swf"
+name = "installer.scf"
+[files.program]
+path = "saver.scr"
+[files.extra]
+same_as = "codec"
+[files.library1]
+same_as = "library2"
+[files.library2]
+same_as = "program"
+[files.data]
+same_as = "program"
+[files.license]
+path = "licence.txt"
+keep_bytes = true
+)");
+  EXPECT_EQ(run.exitCode, 1);
+  for (const char* said : {"p.toml:11: same_as must name another slot", "p.toml:12: files.library1 is same_as \"library2\"",
+                           "p.toml:17: files.data keeps bytes of its own",
+                           "p.toml:20: keep_bytes = true is for files.content"})
+    EXPECT_NE(run.output.find(said), std::string::npos) << said << "\n" << run.output;
+}

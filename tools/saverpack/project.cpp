@@ -176,17 +176,6 @@ class Loader {
       Problem(plan.line, std::string("files.") + SlotKey(slot) + " must be a table");
       return;
     }
-    if (const toml::node* empty = table->get("empty")) {
-      if (slot != msContent && slot != msExtraFile && slot != msSaverLib1 && slot != msSaverLib2)
-        Problem(LineOf(empty), std::string("files.") + SlotKey(slot) + ": empty = true is for the slots saverpack "
-                "fills in when left out (content, extra, library1, library2); leave the table out instead");
-      else if (empty->value_exact<bool>() != true)
-        Problem(LineOf(empty), "empty must be true (or left out)");
-      else if (table->size() != 1)
-        Problem(plan.line, std::string("files.") + SlotKey(slot) + " is empty = true and says more");
-      plan.leftEmpty = true;
-      return;
-    }
     const toml::node* sameAs = table->get("same_as");
     if (sameAs) {
       const auto key = sameAs->value<std::string>();
@@ -386,7 +375,7 @@ class Loader {
                               project_.contentMode != 2 && project_.contentMode != cmFlashMovieToo;
     for (int slot : {msContent, msExtraFile, msSaverLib1, msSaverLib2}) {
       SlotSpec& plan = project_.slots[slot];
-      if (plan.present || plan.leftEmpty || (slot == msContent && !showsNothing)) continue;
+      if (plan.present || (slot == msContent && !showsNothing)) continue;
       plan.present = true;
       plan.sameBytesAs = msDataFile;
       plan.payloadName = data.payloadName;

@@ -23,7 +23,6 @@ struct SlotSpec {
   int line = 0;                  // where the slot's table starts, for messages
   bool asPicture = false;        // the content of a picture window: made a 350 x 150 bitmap
   int sameBytesAs = 0;           // nonzero: the record repeats that slot's stored bytes
-  bool leftEmpty = false;        // empty = true: not filled in over the data file
   bool keepBytes = false;        // keep_bytes = true: a picture stored as it is
   bool nameGiven = false;        // the table says name = "..."
 };

@@ -108,18 +108,12 @@ class Writer {
 
   std::string SlotLabel(int slot) const { return std::string("slot ") + std::to_string(slot) + " (" + SlotKey(slot) + ")"; }
 
-  // The slots saverpack fills in over the data file when a project leaves them out.
-  static bool FilledWhenLeftOut(int slot) {
-    return slot == msContent || slot == msExtraFile || slot == msSaverLib1 || slot == msSaverLib2;
-  }
-
   void Slot(int slot) {
     const TPayloadMember& m = header_.Members[slot];
     const std::string key = SlotKey(slot);
-    if (IsEmptySlot(m)) {
-      if (FilledWhenLeftOut(slot)) Line("\n[files." + key + "]\nempty = true  # left empty, not filled in");
-      return;
-    }
+    // Only the content of a silent installation may be empty in a sound installer, and saverpack
+    // leaves that one empty too.
+    if (IsEmptySlot(m)) return;
     const std::string name = MemberFileName(m);
     Line("\n[files." + key + "]");
     const int owner = SameBytesAs(header_, slot);
