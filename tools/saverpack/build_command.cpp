@@ -24,38 +24,10 @@
 #include "picture.h"
 #include "signature.h"
 #include "project.h"
+#include "builder.h"
 
 namespace saverpack {
 namespace {
-
-struct Packed {
-  std::vector<uint8_t> stored;
-  bool compressed = false;
-  int32_t fileSize = 0;
-  int32_t packedSize = 0;
-};
-
-// Auto implodes and keeps the smaller; PackedSize records the imploded size whenever it was
-// computed, as the installer's format has it. The stream is the smallest of both literal
-// codings and every dictionary size: the installer's library reads both from the stream.
-Packed Pack(std::vector<uint8_t> plain, Compression compression, const std::string& what,
-            dcl::Level level) {
-  if (plain.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
-    throw ToolError(what + ": " + std::to_string(plain.size()) +
-                    " bytes do not fit the format's signed 32-bit sizes");
-  Packed packed;
-  packed.fileSize = static_cast<int32_t>(plain.size());
-  if (compression == Compression::Never) {
-    packed.packedSize = packed.fileSize;
-    packed.stored = std::move(plain);
-    return packed;
-  }
-  auto imploded = dcl::ImplodeSmallest(plain, level).bytes;
-  packed.packedSize = static_cast<int32_t>(std::min<size_t>(imploded.size(), INT32_MAX));
-  packed.compressed = compression == Compression::Always || imploded.size() < plain.size();
-  packed.stored = packed.compressed ? std::move(imploded) : std::move(plain);
-  return packed;
-}
 
 // Runs the jobs on every core, showing progress on a terminal.
 void RunAll(std::vector<std::function<void()>>& jobs, bool quiet) {
@@ -85,26 +57,6 @@ void RunAll(std::vector<std::function<void()>>& jobs, bool quiet) {
   for (auto& t : threads) t.join();
   if (show) std::cerr << "\n";
   if (failure) std::rethrow_exception(failure);
-}
-
-// The writers' inputs from what was packed; both leave the packed bytes moved out.
-TDataEntryInput EntryInput(std::string name, uint8_t kind, uint8_t chunkKind, Packed& packed) {
-  return {std::move(name), kind, chunkKind, std::move(packed.stored), packed.compressed, packed.fileSize};
-}
-
-TMemberInput MemberInput(std::string name, int32_t destination, int sameBytesAs, Packed& packed) {
-  return {std::move(name), std::move(packed.stored), destination, packed.compressed,
-          packed.fileSize, packed.packedSize, sameBytesAs};
-}
-
-std::vector<uint8_t> BuildData(const Project& project, std::vector<Packed>& packedEntries) {
-  std::vector<TDataEntryInput> inputs;
-  for (size_t i = 0; i < project.data.entries.size(); ++i) {
-    const DataEntrySpec& plan = project.data.entries[i];
-    inputs.push_back(EntryInput(plan.name, plan.kind, plan.chunkKind, packedEntries[i]));
-  }
-  const auto settings = project.data.settings ? ReadFile(*project.data.settings) : std::vector<uint8_t>{};
-  return BuildDataFile(settings, project.data.movieSource, inputs);
 }
 
 std::string Quote(const std::string& path) {
@@ -198,10 +150,8 @@ void RunBuild(const BuildOptions& o) {
   const std::filesystem::path tools = ToolFolder();
   const Project project = LoadProject(projectFile, o.codec.empty() ? tools / "impborl.dll" : std::filesystem::path(o.codec),
                                       o.launcher.empty() ? tools / "launcher.exe" : std::filesystem::path(o.launcher));
-  if (!project.slots[msFlashInstaller].present)
-    std::fprintf(stderr, "saverpack: warning: %s has no Flash runtime installer ([files.flash_installer]): on a "
-                 "machine without Flash Player 5.0.42 or later the installer ends at start-up with error -402\n",
-                 projectFile.string().c_str());
+  for (const std::string& warning : ProjectWarnings(project))
+    std::cerr << "saverpack: warning: " << projectFile.string() << " " << warning << "\n";
   const std::filesystem::path stubPath = o.stub.empty() ? tools / "install.exe" : std::filesystem::path(o.stub);
   const std::filesystem::path output =
       o.output.empty() ? projectFile.parent_path() / (projectFile.stem().string() + ".exe")
@@ -209,44 +159,11 @@ void RunBuild(const BuildOptions& o) {
   const auto stub = ReadFile(stubPath);
   const dcl::Level level = o.fast || project.fast ? dcl::Level::Fast : dcl::Level::Best;
 
-  // Every file is read and packed independently; the data file waits for its entries.
-  std::array<Packed, kMemberCount> members;
-  std::vector<Packed> entries(project.data.entries.size());
-  std::vector<std::function<void()>> jobs;
-  for (int slot = 1; slot < kMemberCount; ++slot) {
-    const SlotSpec& plan = project.slots[slot];
-    if (!plan.present || plan.sameBytesAs || (slot == msDataFile && project.data.present)) continue;
-    jobs.push_back([&, slot] {
-      members[slot] = Pack(plan.asPicture ? PictureAsBitmap(plan.source) : ReadFile(plan.source),
-                           plan.compression, plan.source.string(), level);
-    });
-  }
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const DataEntrySpec& plan = project.data.entries[i];
-    if (!plan.source) continue;  // a copy made on the user's machine: an empty chunk
-    jobs.push_back([&, i] {
-      entries[i] = Pack(ReadFile(*plan.source), plan.compression, plan.source->string(), level);
-    });
-  }
-  RunAll(jobs, o.quiet);
-  if (project.data.present)
-    members[msDataFile] = Pack(BuildData(project, entries), project.slots[msDataFile].compression,
-                               project.file.string() + " [data]", level);
-
-  TPayloadOptions options;
-  options.ContentMode = project.contentMode;
-  options.HasLicense = project.hasLicense;
-  options.ShowDocument = project.showDocument;
-  options.OpenDisplayProperties = project.openDisplayProperties;
-  options.SaverName = project.saverName;
-  TMemberInputs inputs;
-  for (int slot = 1; slot < kMemberCount; ++slot) {
-    const SlotSpec& plan = project.slots[slot];
-    if (!plan.present) continue;
-    inputs[slot] = MemberInput(plan.payloadName, plan.destination, plan.sameBytesAs, members[slot]);
-  }
+  BuildChoices choices;
+  choices.level = level;
   try {
-    const auto image = BuildInstallerImage(stub, options, inputs);
+    const auto image = BuildProjectImage(project, stub, choices,
+                                         [&](std::vector<std::function<void()>>& jobs) { RunAll(jobs, o.quiet); });
     const std::string sign = o.sign.empty() ? project.sign : o.sign;
     if (sign.empty()) WriteFile(output, image); else SignInto(output, image, sign);
   } catch (const PayloadLayoutError& e) {

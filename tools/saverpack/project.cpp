@@ -306,6 +306,7 @@ class Loader {
   // and whatever it holds must handle /u.
   void ArrangeUninstall() {
     SlotSpec& program = project_.slots[msSaverEngine];
+    project_.program = program.source;
     if (!program.present || uninstallRefused_ || project_.uninstall == Uninstall::AsIs) return;
     const std::string expected = project_.saverName + ".scr";
     if (project_.uninstall == Uninstall::Program) {

@@ -63,6 +63,7 @@ struct Project {
   Uninstall uninstall = Uninstall::Launcher;  // "launcher" when the project does not say
   std::array<SlotSpec, kMemberCount> slots;
   DataSpec data;
+  std::filesystem::path program;  // the author's screen-saver program, wherever it went
 };
 
 // Reads and checks a project file. The codec library defaults to defaultCodec, stored as
