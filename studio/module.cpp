@@ -5,18 +5,24 @@
 #include <emscripten/val.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "builder.h"
+#include "file_io.h"
 #include "layout_rules.h"
+#include "project_writer.h"
 #include "report.h"
 #include "studio_view.h"
 
 namespace {
 
-std::vector<uint8_t> gFile;  // the opened installer's bytes
+std::vector<uint8_t> gFile;    // the opened (or last built) installer's bytes
+std::vector<uint8_t> gBuffer;  // a file on its way into the module's file system
 
 // Room for a file of this size; the page copies the file's bytes to the address it gets back,
 // piece by piece as it reads them, then calls Analyse.
@@ -115,9 +121,119 @@ std::string Layout(bool hasLicense) {
   return out.str();
 }
 
+emscripten::val Bytes(const std::vector<uint8_t>& bytes) {
+  const emscripten::val view = emscripten::val(emscripten::typed_memory_view(bytes.size(), bytes.data()));
+  return emscripten::val::global("Uint8Array").new_(view);  // a copy the page owns
+}
+
+emscripten::val Lines(const std::string& text) {
+  emscripten::val list = emscripten::val::array();
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    if (end > start) list.call<void>("push", text.substr(start, end - start));
+    start = end + 1;
+  }
+  return list;
+}
+
+// Room for one of the author's files; the page copies its bytes there, then calls storeFile.
+uintptr_t ReserveFile(double size) {
+  gBuffer.clear();
+  gBuffer.shrink_to_fit();
+  if (!(size >= 0) || size > 2000.0 * 1024 * 1024) return 0;
+  try {
+    gBuffer.resize(static_cast<size_t>(size));
+  } catch (const std::exception&) {
+    return 0;
+  }
+  return reinterpret_cast<uintptr_t>(gBuffer.data());
+}
+
+// The reserved bytes as a file of the module's own file system (in memory), where a project
+// names them; "" or what went wrong.
+std::string StoreFile(const std::string& path) {
+  try {
+    const std::filesystem::path file(path);
+    std::filesystem::create_directories(file.parent_path());
+    saverpack::WriteFile(file, gBuffer);
+    gBuffer.clear();
+    gBuffer.shrink_to_fit();
+    return "";
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+// saverpack build of the project file at projectPath, with install.exe, impborl.dll and
+// launcher.exe from tools: {bytes, problems, warnings}, bytes null when there are problems (in
+// the command line's words, one a line). plain: nothing imploded, for the window's preview.
+// progress(done, total) follows the files packed.
+emscripten::val BuildProject(const std::string& projectPath, const std::string& tools, bool fast, bool plain,
+                             emscripten::val progress) {
+  emscripten::val out = emscripten::val::object();
+  out.set("bytes", emscripten::val::null());
+  out.set("warnings", emscripten::val::array());
+  out.set("problems", emscripten::val::array());
+  try {
+    const std::filesystem::path folder(tools);
+    const saverpack::Project project = saverpack::LoadProject(projectPath, folder / "impborl.dll", folder / "launcher.exe");
+    emscripten::val warnings = emscripten::val::array();
+    for (const std::string& warning : saverpack::ProjectWarnings(project))
+      warnings.call<void>("push", projectPath + " " + warning);
+    out.set("warnings", warnings);
+    saverpack::BuildChoices choices;
+    choices.level = fast || project.fast ? dcl::Level::Fast : dcl::Level::Best;
+    choices.storePlain = plain;
+    const auto stub = saverpack::ReadFile(folder / "install.exe");
+    gFile = saverpack::BuildProjectImage(project, stub, choices, [&](std::vector<std::function<void()>>& jobs) {
+      saverpack::RunInOrder(jobs, [&](size_t done, size_t total) {
+        progress(static_cast<double>(done), static_cast<double>(total));
+      });
+    });
+    out.set("bytes", Bytes(gFile));
+  } catch (const saverpack::ToolError& e) {
+    out.set("problems", Lines(e.what()));
+  } catch (const PayloadLayoutError& e) {
+    out.set("problems", Lines(projectPath + ": " + e.what()));
+  } catch (const std::exception& e) {
+    out.set("problems", Lines(projectPath + ": " + e.what()));
+  }
+  return out;
+}
+
+// saverpack extract --project of the opened installer: {text, files: [{path, bytes}], problems}.
+emscripten::val ProjectOfOpened(const std::string& installerName) {
+  emscripten::val out = emscripten::val::object();
+  try {
+    const saverpack::ExtractedProject project = saverpack::ProjectOfInstaller(gFile, installerName);
+    emscripten::val problems = emscripten::val::array();
+    for (const std::string& problem : project.problems) problems.call<void>("push", problem);
+    emscripten::val files = emscripten::val::array();
+    for (const saverpack::ProjectFile& file : project.files) {
+      emscripten::val entry = emscripten::val::object();
+      entry.set("path", file.path);
+      entry.set("bytes", Bytes(file.bytes));
+      files.call<void>("push", entry);
+    }
+    out.set("text", project.text);
+    out.set("files", files);
+    out.set("problems", problems);
+  } catch (const std::exception& e) {
+    out.set("text", std::string());
+    out.set("files", emscripten::val::array());
+    out.set("problems", Lines(std::string("cannot be read: ") + e.what()));
+  }
+  return out;
+}
+
 }  // namespace
 
 EMSCRIPTEN_BINDINGS(studio) {
+  emscripten::function("reserveFile", &ReserveFile);
+  emscripten::function("storeFile", &StoreFile);
+  emscripten::function("buildProject", &BuildProject);
+  emscripten::function("projectOfOpened", &ProjectOfOpened);
   emscripten::function("reserve", &Reserve);
   emscripten::function("analyse", &Analyse);
   emscripten::function("slotFile", &SlotFile);

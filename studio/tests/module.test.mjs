@@ -99,3 +99,61 @@ test("the window's layout is the installer's: with a licence and without", () =>
   assert.deepEqual(withLicence.install_button, { left: 242, top: 293, width: 107, height: 25 });
   assert.deepEqual(without.button_panel, { left: 0, top: 152, width: 353, height: 63 });
 });
+
+// The author's files in the module's file system, where a project names them.
+function store(path, bytes) {
+  const address = core.reserveFile(bytes.length);
+  core.HEAPU8.set(bytes, address);
+  assert.equal(core.storeFile(path), "");
+}
+
+function storeTools() {
+  for (const name of ["install.exe", "impborl.dll", "launcher.exe"]) store(`/tools/${name}`, readFileSync(join(dist, name)));
+}
+
+test("a project built in the module is byte for byte saverpack build's, at both levels", () => {
+  storeTools();
+  for (const name of ["demo.toml", "picture.bmp", "licence.txt", "bubbles.ini", "fish.dat", "weeds.dat", "readme.txt"])
+    store(`/p/demo/${name}`, readFileSync(join(root, "demo", name)));
+  for (const name of ["impborl.dll", "DemoSaver.scr"]) store(`/p/dist/${name}`, readFileSync(join(dist, name)));
+  for (const fast of [false, true]) {
+    const out = join(folder, `cli-${fast}.exe`);
+    execFileSync(join(dist, "saverpack"), ["build", join(root, "demo/demo.toml"), "-q", "-o", out, ...(fast ? ["--fast"] : [])],
+                 { stdio: ["ignore", "ignore", "pipe"] });
+    const ticks = [];
+    const built = core.buildProject("/p/demo/demo.toml", "/tools", fast, false, (done, total) => ticks.push([done, total]));
+    assert.deepEqual(built.problems, []);
+    assert.ok(Buffer.from(built.bytes).equals(readFileSync(out)), `the ${fast ? "quick" : "best"} build differs`);
+    assert.deepEqual(ticks.at(-1), [8, 8]);
+    assert.match(built.warnings[0], /^\/p\/demo\/demo\.toml has no Flash runtime installer/);
+  }
+  // A preview stores everything plain: the same window, every file the same.
+  const preview = core.buildProject("/p/demo/demo.toml", "/tools", false, true, () => {});
+  assert.deepEqual(JSON.parse(core.analyse()).problems, []);
+  assert.ok(preview.bytes.length > readFileSync(join(folder, "cli-false.exe")).length);
+});
+
+test("the command line's refusals come back in its words, one a line, with no installer", () => {
+  storeTools();
+  store("/q/bad.toml", Buffer.from('name = "a/b"\ncontent = "picture"\n[files.content]\npath = "p.png"\n[files.program]\npath = "s.scr"\n'));
+  store("/q/p.png", Buffer.from("not a picture"));
+  store("/q/s.scr", Buffer.from("MZ but no more"));
+  const named = core.buildProject("/q/bad.toml", "/tools", false, false, () => {});
+  assert.equal(named.bytes, null);
+  assert.ok(named.problems.some((p) => p.startsWith("/q/bad.toml:1: name \"a/b\" holds a character")), named.problems.join("\n"));
+  store("/q/bad.toml", Buffer.from('name = "ok"\ncontent = "picture"\n[files.content]\npath = "p.png"\n[files.program]\npath = "s.scr"\n'));
+  const picture = core.buildProject("/q/bad.toml", "/tools", false, false, () => {});
+  assert.equal(picture.bytes, null);
+  assert.match(picture.problems.join("\n"), /^\/q\/p\.png: /);
+  assert.ok(picture.warnings.some((w) => w.includes("not a Windows program")), picture.warnings.join("\n"));
+});
+
+test("an opened installer's project is extract --project's, file for file", () => {
+  open(readFileSync(demo));
+  const project = core.projectOfOpened("DemoSaver-Setup.exe");
+  assert.deepEqual(project.problems, []);
+  const out = tempFolder("studio-project-");
+  execFileSync(join(dist, "saverpack"), ["extract", demo, "-C", out, "--project"], { stdio: "ignore" });
+  assert.equal(project.text, readFileSync(join(out, "DemoSaver-Setup.toml"), "utf8"));
+  for (const file of project.files) assert.ok(Buffer.from(file.bytes).equals(readFileSync(join(out, file.path))), file.path);
+});
