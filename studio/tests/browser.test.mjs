@@ -276,3 +276,78 @@ test("the server: the token, the Host and the folder hold; each answer has its t
     assert.ok(answer.headers["content-security-policy"], `${what}: no policy`);
   }
 });
+
+// ---- the New installer form ----------------------------------------------------------------
+
+const kDemoChoices = {
+  program: join(root, "dist/DemoSaver.scr"), "content-file": join(root, "demo/picture.bmp"),
+  license: join(root, "demo/licence.txt"), extra: join(root, "demo/bubbles.ini"),
+  library1: join(root, "demo/fish.dat"), library2: join(root, "demo/weeds.dat"),
+};
+
+async function newInstaller(choices) {
+  await page.goto(address.split("?")[0]);
+  await page.click("#new-installer");
+  await page.fill('#maker [name="name"]', "DemoSaver");
+  for (const [field, file] of Object.entries(choices)) await page.setInputFiles(`#maker [name="${field}"]`, file);
+  await page.setInputFiles('#maker [name="entries"]', join(root, "demo/readme.txt"));
+  await page.selectOption('#maker [name="uninstall"]', "program");
+  await page.check('#maker [name="open_display_properties"]');
+}
+
+// The preview of the form's latest state.
+async function previewed() {
+  await page.waitForFunction(() => document.body.dataset.preview === "shown" && document.body.dataset.report !== "loading",
+                             null, { timeout: 30000 });
+}
+
+async function download(selector) {
+  const [file] = await Promise.all([page.waitForEvent("download"), page.click(selector)]);
+  return readFileSync(await file.path());
+}
+
+test("the form's installer is saverpack build's of the project it gives, beside the same files, at both levels", async () => {
+  await newInstaller(kDemoChoices);
+  await previewed();
+  // The window follows the choices: the picture made 350 x 150, the licence in its memo.
+  assert.equal(await page.textContent(".caption-text"), "Install DemoSaver");
+  assert.equal(await page.getAttribute("#install-button", "data-caption"), "Accept and Install");
+  assert.equal(await page.inputValue("#memo"), readFileSync(join(root, "demo/licence.txt"), "latin1").replace(/\r\n?/g, "\n"));
+  assert.deepEqual(await page.$eval("#picture", (img) => [img.naturalWidth, img.naturalHeight]), [350, 150]);
+  assert.match(await page.textContent('[data-field="flash_installer"] .warning'), /has no Flash runtime installer/);
+
+  const beside = tempFolder("studio-form-");
+  for (const file of [...Object.values(kDemoChoices), join(root, "demo/readme.txt")])
+    writeFileSync(join(beside, file.split("/").pop()), readFileSync(file));
+  for (const level of ["best", "fast"]) {
+    await page.selectOption('#maker [name="level"]', level);
+    await previewed();
+    await page.click("#build");
+    await page.waitForSelector("#download-installer", { timeout: 60000 });
+    const installer = await download("#download-installer");
+    writeFileSync(join(beside, "DemoSaver.toml"), await download("#download-project"));
+    execFileSync(saverpack, ["build", join(beside, "DemoSaver.toml"), "-q", "-o", join(beside, `cli-${level}.exe`)],
+                 { stdio: ["ignore", "ignore", "pipe"] });
+    assert.ok(installer.equals(readFileSync(join(beside, `cli-${level}.exe`))), `the ${level} build differs`);
+    writeFileSync(join(folder, `form-${level}.exe`), installer);
+  }
+  assert.deepEqual(pageErrors, []);
+});
+
+test("the command line's errors stand beside their choices, and no installer is offered", async () => {
+  await newInstaller({ ...kDemoChoices, "content-file": join(root, "demo/licence.txt") });
+  await page.fill('#maker [name="name"]', "Demo/Saver");
+  await previewed();
+  assert.match(await page.textContent('[data-field="name"] .problem'), /name "Demo\/Saver" holds a character that a folder name cannot/);
+  await page.click("#build");
+  await page.waitForFunction(() => document.getElementById("build-state").textContent.startsWith("Not built"));
+  assert.equal(await page.$("#download-installer"), null);
+  await page.fill('#maker [name="name"]', "DemoSaver");
+  await previewed();
+  assert.equal(await page.$('[data-field="name"] .problem'), null);
+  assert.match(await page.textContent('[data-field="content-file"] .problem'), /licence\.txt: /);
+  await page.click("#build");
+  await page.waitForFunction(() => document.getElementById("build-state").textContent.startsWith("Not built"));
+  assert.equal(await page.$("#download-installer"), null);
+  assert.deepEqual(pageErrors, []);
+});

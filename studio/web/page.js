@@ -43,6 +43,14 @@ function showPageError(text) {
 }
 
 function showProgress(message) {
+  if (message.stage === "Packing") {
+    const bar = $("build-progress");
+    bar.hidden = false;
+    bar.max = Math.max(1, message.total);
+    bar.value = message.done;
+    $("build-state").textContent = `Packing ${message.done} of ${message.total} files…`;
+    return;
+  }
   if (message.id !== openId) return;
   const bar = $("progress");
   bar.hidden = false;
@@ -431,6 +439,185 @@ async function play(file) {
     showPageError(error.message);
   }
 }
+
+// ---- the New installer form ------------------------------------------------------------------
+// The form is written as a project file, the very file the download gives; the worker builds it
+// with saverpack's own code, and whatever the command line says comes back beside its choice.
+
+const kFileFields = ["program", "content-file", "license", "document", "extra", "library1", "library2",
+                     "flash_installer"];
+const kSlotOf = { "content-file": "content" };
+let makerVersion = 0;   // the form's changes, so that an older preview never replaces a newer one
+let builtUrls = [];
+
+function tomlQuoted(text) {
+  return `"${text.replace(/[\\"]/g, (c) => `\\${c}`)
+    .replace(/[\u0000-\u001f\u007f]/g, (c) => `\\u${c.charCodeAt(0).toString(16).padStart(4, "0")}`)}"`;
+}
+
+function projectStem(name) {
+  return /^[^\\/:*?"<>|\u0000-\u001f]{1,64}$/.test(name) && !/^[. ]|[. ]$/.test(name) ? name : "saver";
+}
+
+// The form as a project: its text, the line each choice is written on, the files by path.
+function makerProject() {
+  const form = $("maker");
+  const value = (name) => form.elements[name].value;
+  const lines = [];
+  const fieldOfLine = [];
+  const files = [];
+  const fieldOfPath = new Map();
+  const line = (text, field) => { lines.push(text); fieldOfLine.push(field); };
+  const usedPaths = new Set();
+  const pathFor = (file, field) => {
+    let path = file.name;
+    for (let n = 2; usedPaths.has(path.toLowerCase()); n++)
+      path = file.name.replace(/(\.[^.]*)?$/, (ext) => ` (${n})${ext || ""}`);
+    usedPaths.add(path.toLowerCase());
+    files.push({ path, key: `${file.name}:${file.size}:${file.lastModified}`, blob: file });
+    fieldOfPath.set(path, field);
+    return path;
+  };
+  const name = value("name");
+  const content = value("content");
+  line(`# The ${name} screen saver's installer, made in the studio: saverpack build ${projectStem(name)}.toml`, "general");
+  line(`name = ${tomlQuoted(name)}`, "name");
+  line(`content = "${content}"`, "content");
+  line(`open_display_properties = ${form.elements.open_display_properties.checked}`, "open_display_properties");
+  line(`uninstall = "${value("uninstall")}"`, "uninstall");
+  line(`level = "${value("level")}"`, "level");
+  for (const field of kFileFields) {
+    const file = form.elements[field].files[0];
+    if (!file) continue;
+    const slot = kSlotOf[field] || field;
+    line("", field);
+    line(`[files.${slot}]`, field);
+    line(`path = ${tomlQuoted(pathFor(file, field))}`, field);
+    if (field === "content-file" && content === "flash") line(`name = "installer.scf"  # where the window finds its movie`, field);
+  }
+  const entries = [...form.elements.entries.files];
+  if (entries.length) {
+    line("", "entries");
+    line("[data]", "entries");
+    for (const file of entries) {
+      line("[[data.entries]]", "entries");
+      line(`name = ${tomlQuoted(file.name)}`, "entries");
+      line(`path = ${tomlQuoted(pathFor(file, "entries"))}`, "entries");
+    }
+  }
+  return { text: `${lines.join("\n")}\n`, stem: projectStem(name), fieldOfLine, files, fieldOfPath };
+}
+
+// The field a line of the command line's is about: by the project's line, by a file's path, by
+// the slot it names; "general" when none.
+function fieldOf(project, text) {
+  const file = `${project.stem}.toml`;
+  const at = text.startsWith(`${file}:`) ? /^[^:]*:(\d+): (.*)$/.exec(text) : null;
+  const slotField = (slot) => Object.keys(kSlotOf).find((f) => kSlotOf[f] === slot) || slot;
+  const needs = /\[files\.(\w+)\]/.exec(text);
+  if (at) {
+    if (at[1] === "1" && needs) return slotField(needs[1]);
+    return project.fieldOfLine[Number(at[1]) - 1] || "general";
+  }
+  for (const [path, field] of project.fieldOfPath) if (text.startsWith(`${path}:`)) return field;
+  if (text.includes("Flash runtime installer")) return "flash_installer";
+  if (text.includes("not a Windows program")) return "program";
+  return needs ? slotField(needs[1]) : "general";
+}
+
+function showMessages(project, problems, warnings) {
+  for (const old of $("maker").querySelectorAll(".message")) old.remove();
+  const add = (text, cls) => {
+    const field = $("maker").querySelector(`[data-field="${fieldOf(project, text)}"]`);
+    field.append(element("span", { class: `message ${cls}`, text: cls === "warning" ? `warning: ${text}` : text }));
+  };
+  for (const problem of problems) add(problem, "problem");
+  for (const warning of warnings) add(warning, "warning");
+  $("maker").dataset.problems = String(problems.length);
+}
+
+function clearDownloads() {
+  for (const url of builtUrls) URL.revokeObjectURL(url);
+  builtUrls = [];
+  $("downloads").replaceChildren();
+}
+
+function offer(bytes, name, id, text) {
+  const url = URL.createObjectURL(new Blob([bytes], { type: "application/octet-stream" }));
+  builtUrls.push(url);
+  $("downloads").append(element("a", { href: url, download: name, id, text }));
+}
+
+// Every change: the downloads go (they no longer match the form), and a quick build stored plain
+// shows the window and what the installer will hold.
+let previewTimer = 0;
+function makerChanged() {
+  makerVersion++;
+  clearDownloads();
+  $("build-state").textContent = "";
+  clearTimeout(previewTimer);
+  document.body.dataset.preview = "waiting";
+  previewTimer = setTimeout(preview, 250);
+}
+
+async function preview() {
+  const version = makerVersion;
+  const project = makerProject();
+  document.body.dataset.preview = "building";
+  try {
+    const answer = await ask({ type: "build", files: project.files, project: project.text,
+                               name: `${project.stem}.toml`, fast: true, plain: true });
+    if (version !== makerVersion) return;
+    showMessages(project, answer.problems, answer.warnings);
+    if (answer.report) {
+      if (!layouts) layouts = await ask({ type: "layout" });
+      await show(answer.report, `${project.stem}.exe`);
+    }
+  } catch (error) {
+    if (version === makerVersion) showMessages(project, [error.message], []);
+  } finally {
+    if (version === makerVersion) document.body.dataset.preview = "shown";
+  }
+}
+
+async function buildFromForm() {
+  const version = makerVersion;
+  const project = makerProject();
+  clearDownloads();
+  $("build").disabled = true;
+  $("build-state").textContent = "Building…";
+  try {
+    const answer = await ask({ type: "build", files: project.files, project: project.text,
+                               name: `${project.stem}.toml`, fast: false, plain: false });
+    if (version !== makerVersion) return;
+    showMessages(project, answer.problems, answer.warnings);
+    if (!answer.bytes) {
+      $("build-state").textContent = "Not built: see the choices marked in red.";
+      return;
+    }
+    offer(answer.bytes, `${project.stem}.exe`, "download-installer", `${project.stem}.exe (${answer.bytes.length} bytes)`);
+    offer(new TextEncoder().encode(project.text), `${project.stem}.toml`, "download-project", `${project.stem}.toml, the project`);
+    $("build-state").textContent = `Built in ${Math.round(answer.ms)} ms`;
+    document.body.dataset.builtMs = String(answer.ms);
+    await show(answer.report, `${project.stem}.exe`);
+  } catch (error) {
+    $("build-state").textContent = "";
+    showMessages(project, [error.message], []);
+  } finally {
+    $("build").disabled = false;
+    $("build-progress").hidden = true;
+  }
+}
+
+$("new-installer").addEventListener("click", () => {
+  $("maker").hidden = false;
+  $("hint").hidden = true;
+  makerChanged();
+});
+$("maker").addEventListener("change", makerChanged);
+$("maker").addEventListener("input", (event) => { if (event.target.type === "text") makerChanged(); });
+$("maker").addEventListener("submit", (event) => event.preventDefault());
+$("build").addEventListener("click", buildFromForm);
 
 // ---- start ---------------------------------------------------------------------------------
 

@@ -3,6 +3,9 @@
 //   {type: "open", id, file: Blob}      -> progress..., {type: "report", id, report, ms}
 //   {type: "file", id, source, n}       -> {type: "file", id, bytes, problem}
 //   {type: "layout", id}                -> {type: "layout", id, withLicence, withoutLicence}
+//   {type: "build", id, files: [{path, key, blob}], project, name, fast, plain}
+//                                       -> progress..., {type: "built", id, bytes, problems, warnings, report, ms}
+//   {type: "project", id, name}         -> {type: "project", id, text, files, problems}
 // Any failure comes back as {type: "error", id, message}.
 "use strict";
 
@@ -31,6 +34,60 @@ async function open(id, file) {
   post({ type: "report", id, report, ms: performance.now() - started });
 }
 
+// A blob as a file of the module's file system, copied in piece by piece.
+async function storeBlob(path, blob) {
+  const address = core.reserveFile(blob.size);
+  if (address === 0 && blob.size > 0) throw new Error(`no memory for a file of ${blob.size} bytes`);
+  for (let done = 0; done < blob.size; done += kPiece) {
+    const piece = new Uint8Array(await blob.slice(done, Math.min(blob.size, done + kPiece)).arrayBuffer());
+    core.HEAPU8.set(piece, address + done);
+  }
+  const problem = core.storeFile(path);
+  if (problem) throw new Error(problem);
+}
+
+// install.exe, impborl.dll and launcher.exe, from beside the saverpack that serves the page.
+let tools = null;
+async function fetchTools() {
+  for (const name of ["install.exe", "impborl.dll", "launcher.exe"]) {
+    const response = await fetch(`tools/${name}`);
+    if (!response.ok)
+      throw new Error(`tools/${name}: the server answered ${response.status}; the page builds installers when ` +
+                      "saverpack studio serves it, with the install.exe, impborl.dll and launcher.exe beside saverpack");
+    await storeBlob(`/tools/${name}`, await response.blob());
+  }
+}
+
+const kProjectFolder = "/project/";
+const storedKeys = new Map();  // path -> key of the file stored there, so unchanged files stay
+
+async function build(id, message) {
+  const started = performance.now();
+  if (!tools) tools = fetchTools().catch((error) => { tools = null; throw error; });
+  await tools;
+  for (const file of message.files) {
+    if (storedKeys.get(file.path) === file.key) continue;
+    storedKeys.delete(file.path);
+    await storeBlob(kProjectFolder + file.path, file.blob);
+    storedKeys.set(file.path, file.key);
+  }
+  const projectPath = kProjectFolder + message.name;
+  await storeBlob(projectPath, new Blob([message.project]));
+  const result = core.buildProject(projectPath, "/tools", message.fast, message.plain, (done, total) =>
+    post({ type: "progress", id, stage: message.plain ? "Preview" : "Packing", done, total }));
+  const strip = (line) => line.split(kProjectFolder).join("");
+  const report = result.bytes ? JSON.parse(core.analyse()) : null;
+  const bytes = result.bytes;
+  post({ type: "built", id, bytes, problems: result.problems.map(strip), warnings: result.warnings.map(strip),
+         report, ms: performance.now() - started }, bytes ? [bytes.buffer] : []);
+}
+
+function projectOf(id, name) {
+  const project = core.projectOfOpened(name);
+  post({ type: "project", id, text: project.text, files: project.files, problems: project.problems },
+       project.files.map((f) => f.bytes.buffer));
+}
+
 function fileOf(id, source, n) {
   const result = source === "slot" ? core.slotFile(n) : core.entryFile(n);
   const bytes = result.bytes;
@@ -43,6 +100,8 @@ self.onmessage = async (event) => {
     await ready;
     if (message.type === "open") await open(message.id, message.file);
     else if (message.type === "file") fileOf(message.id, message.source, message.n);
+    else if (message.type === "build") await build(message.id, message);
+    else if (message.type === "project") projectOf(message.id, message.name);
     else if (message.type === "layout")
       post({ type: "layout", id: message.id, withLicence: JSON.parse(core.layout(true)),
              withoutLicence: JSON.parse(core.layout(false)) });

@@ -44,6 +44,17 @@ TEST_F(StudioSiteTest, ServesThePageItsFilesAndTheGivenInstallerOnly) {
   EXPECT_EQ(Status(Prefix() + "/missing.js"), 404);
 }
 
+TEST_F(StudioSiteTest, ServesTheThreeProgramsAnInstallerIsBuiltFromAndNothingElseBesideThem) {
+  site.tools = dir.Path();
+  const auto stub = saverpack::RouteStudioRequest(site, "GET", "127.0.0.1:4711", Prefix() + "/tools/install.exe");
+  EXPECT_EQ(stub.status, 200);
+  EXPECT_EQ(stub.file, dir.Path() / "install.exe");
+  EXPECT_EQ(Status(Prefix() + "/tools/launcher.exe"), 200);
+  for (const char* refused : {"/tools/secret.txt", "/tools/Setup.exe", "/tools/%2e%2e/secret.txt", "/tools/"})
+    EXPECT_GE(Status(Prefix() + refused), 400) << refused;
+  EXPECT_EQ(Status("/tools/install.exe"), 403);
+}
+
 TEST_F(StudioSiteTest, RefusesWithoutTheTokenOrFromAnotherHost) {
   EXPECT_EQ(Status("/index.html"), 403);
   EXPECT_EQ(Status("/0123456789abcdef0123456789abcdee/index.html"), 403);

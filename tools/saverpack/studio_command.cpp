@@ -96,6 +96,7 @@ void RunStudio(const StudioOptions& o) {
   StudioSite site;
   site.folder = PageFolder(o);
   site.installer = InstallerToServe(o.file);
+  site.tools = ToolFolder();
   site.token = NewStudioToken();
 
   // Ctrl-C and SIGTERM are taken by a thread of their own, which stops the server cleanly.

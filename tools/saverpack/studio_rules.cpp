@@ -105,6 +105,14 @@ StudioAnswer RouteStudioRequest(const StudioSite& site, std::string_view method,
     answer.contentType = "application/octet-stream";
     return answer;
   }
+  if (segments->size() == 2 && (*segments)[0] == "tools" && !site.tools.empty()) {
+    const std::string& name = (*segments)[1];
+    if (name != "install.exe" && name != "impborl.dll" && name != "launcher.exe") return Refused(404, "not served");
+    StudioAnswer answer;
+    answer.file = site.tools / name;
+    answer.contentType = "application/octet-stream";
+    return answer;
+  }
   const auto file = InsideFolder(site.folder, *segments);
   if (!file) return Refused(404, "not one of the studio's files");
   StudioAnswer answer;

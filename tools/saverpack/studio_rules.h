@@ -1,6 +1,8 @@
 // What `saverpack studio` answers to a request, decided without a socket: the server is a door
 // into the author's machine, so only requests to the loopback address and port it listens on,
-// carrying its random token, for the page's own files or the one installer it was given, pass.
+// carrying its random token, for the page's own files, the one installer it was given, or the
+// three programs an installer is built from (tools/install.exe, tools/impborl.dll,
+// tools/launcher.exe), pass.
 #pragma once
 #include <filesystem>
 #include <string>
@@ -13,6 +15,8 @@ struct StudioSite {
   int port = 0;                       // where the server listens on 127.0.0.1
   std::filesystem::path folder;       // the page's files (dist/studio)
   std::filesystem::path installer;    // the file given on the command line; empty for none
+  std::filesystem::path tools;        // saverpack's folder: install.exe, impborl.dll and
+                                      // launcher.exe, which the page builds with; empty for none
 };
 
 struct StudioAnswer {
