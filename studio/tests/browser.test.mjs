@@ -6,6 +6,7 @@ import assert from "node:assert/strict";
 import { execFileSync, spawn } from "node:child_process";
 import { existsSync, mkdirSync, mkdtempSync, readFileSync, writeFileSync } from "node:fs";
 import { request } from "node:http";
+import { createRequire } from "node:module";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
@@ -350,4 +351,46 @@ test("the command line's errors stand beside their choices, and no installer is 
   await page.waitForFunction(() => document.getElementById("build-state").textContent.startsWith("Not built"));
   assert.equal(await page.$("#download-installer"), null);
   assert.deepEqual(pageErrors, []);
+});
+
+test("an opened installer in the form, changed (a new licence, the launcher as uninstall) and built again", async () => {
+  await page.goto(address);
+  await shown();
+  await page.click("#edit-opened");
+  await previewed();
+  const licence = join(folder, "new-licence.txt");
+  writeFileSync(licence, "A new licence.\r\nSecond line.\r\n");
+  await page.setInputFiles('#maker [name="license"]', licence);
+  await page.selectOption('#maker [name="uninstall"]', "launcher");
+  await previewed();
+  assert.equal(await page.inputValue("#memo"), "A new licence.\nSecond line.\n");
+  await page.click("#build");
+  await page.waitForSelector("#download-installer", { timeout: 60000 });
+  const rebuilt = join(folder, "rebuilt.exe");
+  writeFileSync(rebuilt, await download("#download-installer"));
+  assert.equal(verifyWords(rebuilt).code, 0);
+  const before = listJson(demo), after = listJson(rebuilt);
+  for (const key of ["saver_name", "content_mode", "has_license", "show_document", "open_display_properties"])
+    assert.equal(after[key], before[key], key);
+  for (const slot of [1, 3, 5, 7, 9, 10])
+    assert.deepEqual([after.slots[slot].name, after.slots[slot].file_size, after.slots[slot].destination],
+                     [before.slots[slot].name, before.slots[slot].file_size, before.slots[slot].destination], `slot ${slot}`);
+  assert.deepEqual([after.slots[4].name, after.slots[4].file_size], ["new-licence.txt", 30]);
+  assert.equal(after.slots[6].file_size, readFileSync(join(root, "dist/launcher.exe")).length);
+  assert.deepEqual(after.data_file.entries.map((e) => e.name), ["readme.txt", "DemoSaver.scr"]);
+  assert.deepEqual(pageErrors, []);
+});
+
+test("an opened installer downloads as its project in a zip: extract --project's files", async () => {
+  await page.goto(address);
+  await shown();
+  const zip = await download("#project-zip");
+  const { unzipSync } = createRequire(import.meta.url)("fflate");
+  const files = unzipSync(new Uint8Array(zip));
+  const out = tempFolder("studio-zip-");
+  execFileSync(saverpack, ["extract", demo, "-C", out, "--project"], { stdio: "ignore" });
+  assert.deepEqual(Object.keys(files).sort(), [...extracted(demo).keys()].filter((p) => p !== "DemoSaver.ssd")
+    .concat("DemoSaver-Setup.toml").sort());
+  for (const [path, bytes] of Object.entries(files))
+    assert.ok(Buffer.from(bytes).equals(readFileSync(join(out, path))), path);
 });

@@ -8,7 +8,8 @@ const pending = new Map();  // request id -> {resolve, reject}
 let nextId = 1;
 let openId = 0;             // the request whose report the page shows
 let layouts = null;         // the window's layout with and without a licence
-let shownUrls = [];         // object URLs of the file on show, freed when another opens
+let shownUrls = [];
+let lastOpened = null;      // the installer opened last: {report, name}         // object URLs of the file on show, freed when another opens
 
 const $ = (id) => document.getElementById(id);
 
@@ -94,6 +95,8 @@ async function openFile(blob, name) {
     const answer = await ask({ type: "open", file: blob });
     if (id !== openId) return;  // another file was opened meanwhile
     await show(answer.report, name);
+    lastOpened = { report: answer.report, name };
+    $("project-actions").hidden = !(answer.report.list && answer.report.problems.length === 0);
     $("stage").textContent = `Read and checked in ${Math.round(answer.ms)} ms`;
     document.body.dataset.openedMs = String(answer.ms);  // in the worker: read, checked, listed
     document.body.dataset.shownMs = String(performance.now() - begun);  // and shown
@@ -486,6 +489,13 @@ function makerProject() {
   line(`open_display_properties = ${form.elements.open_display_properties.checked}`, "open_display_properties");
   line(`uninstall = "${value("uninstall")}"`, "uninstall");
   line(`level = "${value("level")}"`, "level");
+  if (value("codec-name")) {
+    // An opened installer's codec slot as it was, holding the codec beside saverpack.
+    line("", "codec");
+    line("[files.codec]", "codec");
+    line(`name = ${tomlQuoted(value("codec-name"))}`, "codec");
+    line(`destination = ${Number(value("codec-destination"))}`, "codec");
+  }
   for (const field of kFileFields) {
     const file = form.elements[field].files[0];
     if (!file) continue;
@@ -494,6 +504,7 @@ function makerProject() {
     line(`[files.${slot}]`, field);
     line(`path = ${tomlQuoted(pathFor(file, field))}`, field);
     if (field === "content-file" && content === "flash") line(`name = "installer.scf"  # where the window finds its movie`, field);
+    else if (form.elements[field].dataset.kept) line(`name = ${tomlQuoted(file.name)}  # as the opened installer has it`, field);
   }
   const entries = [...form.elements.entries.files];
   if (entries.length) {
@@ -561,6 +572,7 @@ function makerChanged() {
 }
 
 async function preview() {
+  $("project-actions").hidden = true;  // the report shown is the form's
   const version = makerVersion;
   const project = makerProject();
   document.body.dataset.preview = "building";
@@ -610,14 +622,78 @@ async function buildFromForm() {
 }
 
 $("new-installer").addEventListener("click", () => {
+  $("maker").reset();
   $("maker").hidden = false;
   $("hint").hidden = true;
   makerChanged();
 });
-$("maker").addEventListener("change", makerChanged);
+$("maker").addEventListener("change", (event) => {
+  delete event.target.dataset.kept;  // a file the author chose: named as saverpack names it
+  makerChanged();
+});
 $("maker").addEventListener("input", (event) => { if (event.target.type === "text") makerChanged(); });
 $("maker").addEventListener("submit", (event) => event.preventDefault());
 $("build").addEventListener("click", buildFromForm);
+
+// ---- an opened installer as a project ---------------------------------------------------------
+
+const kFieldSlots = { flash_installer: 2, "content-file": 3, license: 4, document: 5, program: 6, extra: 7,
+                      library1: 9, library2: 10 };
+
+function putFiles(input, files) {
+  const transfer = new DataTransfer();
+  for (const file of files) transfer.items.add(file);
+  input.files = transfer.files;
+}
+
+// The opened installer's choices in the form: its name, options and files (the slots saverpack
+// fills in left to it again), ready to change and build.
+async function editOpened() {
+  const { report } = lastOpened;
+  const list = report.list;
+  const form = $("maker");
+  form.elements.name.value = list.saver_name;
+  form.elements["codec-name"].value = list.slots[1].empty ? "" : list.slots[1].name;
+  form.elements["codec-destination"].value = list.slots[1].empty ? "" : String(list.slots[1].destination);
+  form.elements.content.value = { 1: "picture", 2: "flash", 3: "flash", 4: "silent" }[list.content_mode] || "none";
+  form.elements.open_display_properties.checked = list.open_display_properties !== 0;
+  form.elements.uninstall.value = /handles "\/u" itself/.test(report.uninstall || "") ? "program" : "launcher";
+  for (const [field, slot] of Object.entries(kFieldSlots)) {
+    const record = list.slots[slot];
+    const input = form.elements[field];
+    delete input.dataset.kept;
+    const file = record && !record.empty && !record.same_bytes_as ? fileEntry(report, "slot", slot) : null;
+    putFiles(input, file ? [new File([await bytesOf(file)], record.name)] : []);
+    if (file) input.dataset.kept = "1";
+  }
+  const entries = [];
+  for (const entry of (list.data_file && list.data_file.entries) || []) {
+    const file = fileEntry(report, "entry", entry.index);
+    if (file && !file.problem) entries.push(new File([await bytesOf(file)], entry.name.split("\\").pop()));
+  }
+  putFiles(form.elements.entries, entries);
+  form.hidden = false;
+  makerChanged();
+}
+
+async function projectZip() {
+  const stem = lastOpened.name.replace(/\.[^.]*$/, "") || "installer";
+  try {
+    const answer = await ask({ type: "project", name: lastOpened.name, stem });
+    if (!answer.zip) throw new Error(answer.problems.join("; "));
+    const url = URL.createObjectURL(new Blob([answer.zip], { type: "application/zip" }));
+    const link = element("a", { href: url, download: `${stem}-project.zip` });
+    document.body.append(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(url), 60000);
+  } catch (error) {
+    showPageError(`${lastOpened.name}: ${error.message}`);
+  }
+}
+
+$("edit-opened").addEventListener("click", () => editOpened().catch((error) => showPageError(error.message)));
+$("project-zip").addEventListener("click", projectZip);
 
 // ---- start ---------------------------------------------------------------------------------
 

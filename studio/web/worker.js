@@ -5,11 +5,12 @@
 //   {type: "layout", id}                -> {type: "layout", id, withLicence, withoutLicence}
 //   {type: "build", id, files: [{path, key, blob}], project, name, fast, plain}
 //                                       -> progress..., {type: "built", id, bytes, problems, warnings, report, ms}
-//   {type: "project", id, name}         -> {type: "project", id, text, files, problems}
+//   {type: "project", id, name, stem}   -> {type: "project", id, zip, problems}: the opened
+//                                          installer's project and its files, zipped
 // Any failure comes back as {type: "error", id, message}.
 "use strict";
 
-importScripts("saverpack-core.js");
+importScripts("saverpack-core.js", "fflate.js");
 
 const kPiece = 4 * 1024 * 1024;  // the file is copied into the module this much at a time
 let core = null;
@@ -82,10 +83,13 @@ async function build(id, message) {
          report, ms: performance.now() - started }, bytes ? [bytes.buffer] : []);
 }
 
-function projectOf(id, name) {
+function projectOf(id, name, stem) {
   const project = core.projectOfOpened(name);
-  post({ type: "project", id, text: project.text, files: project.files, problems: project.problems },
-       project.files.map((f) => f.bytes.buffer));
+  if (project.problems.length) return post({ type: "project", id, zip: null, problems: project.problems });
+  const entries = { [`${stem}.toml`]: new TextEncoder().encode(project.text) };
+  for (const file of project.files) entries[file.path] = file.bytes;
+  const zip = fflate.zipSync(entries, { level: 6 });
+  post({ type: "project", id, zip, problems: [] }, [zip.buffer]);
 }
 
 function fileOf(id, source, n) {
@@ -101,7 +105,7 @@ self.onmessage = async (event) => {
     if (message.type === "open") await open(message.id, message.file);
     else if (message.type === "file") fileOf(message.id, message.source, message.n);
     else if (message.type === "build") await build(message.id, message);
-    else if (message.type === "project") projectOf(message.id, message.name);
+    else if (message.type === "project") projectOf(message.id, message.name, message.stem);
     else if (message.type === "layout")
       post({ type: "layout", id: message.id, withLicence: JSON.parse(core.layout(true)),
              withoutLicence: JSON.parse(core.layout(false)) });

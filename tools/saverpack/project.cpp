@@ -466,8 +466,9 @@ class Loader {
     SlotSpec& content = project_.slots[msContent];
     if (project_.contentMode == cmPicture && content.present && !content.source.empty() && !content.keepBytes) {
       content.asPicture = true;
-      // The installer writes the picture under its payload name with ".bmp"; so does the default.
-      if (content.payloadName == content.source.filename().string())
+      // The installer writes the picture under its payload name with ".bmp"; so does the default
+      // (a name the project gives is kept).
+      if (!content.nameGiven && content.payloadName == content.source.filename().string())
         content.payloadName = content.source.stem().string() + ".bmp";
     }
 
