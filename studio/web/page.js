@@ -611,6 +611,7 @@ async function buildFromForm() {
     offer(new TextEncoder().encode(project.text), `${project.stem}.toml`, "download-project", `${project.stem}.toml, the project`);
     $("build-state").textContent = `Built in ${Math.round(answer.ms)} ms`;
     document.body.dataset.builtMs = String(answer.ms);
+    document.body.dataset.checkedMs = String(answer.checkMs);
     await show(answer.report, `${project.stem}.exe`);
   } catch (error) {
     $("build-state").textContent = "";
