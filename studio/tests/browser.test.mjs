@@ -136,6 +136,15 @@ test("the demo through saverpack studio: its window, its picture pixel for pixel
   assert.equal(await page.textContent("#signature"), "Signature: none");
   mkdirSync(join(root, "build/studio"), { recursive: true });
   await page.screenshot({ path: join(root, "build/studio/studio-demo.png") });
+
+  // The demo's own movie, a data-file entry, plays from its Play button at its own size.
+  const blue = [90, 168, 224];
+  await page.click("[data-entry='2'] .play");
+  await page.waitForSelector("#player-stage ruffle-player");
+  const stage = await page.locator("#player-stage ruffle-player").boundingBox();
+  assert.deepEqual([stage.width, stage.height], [350, 150]);
+  assert.deepEqual(await colourOf("#player-stage ruffle-player", blue), blue);
+  await page.click("#player-close");
 });
 
 test("downloads: every member and entry, expanded, under its own name", async () => {
