@@ -6,6 +6,7 @@ import assert from "node:assert/strict";
 import { execFileSync, spawn } from "node:child_process";
 import { existsSync, mkdirSync, mkdtempSync, readFileSync, writeFileSync } from "node:fs";
 import { request } from "node:http";
+import { connect } from "node:net";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
@@ -283,5 +284,28 @@ test("the server: the token, the Host and the folder hold; each answer has its t
     const answer = await get(path, host);
     assert.ok(answer.statusCode >= 400 && answer.statusCode < 500, `${what}: ${answer.statusCode}`);
     assert.ok(answer.headers["content-security-policy"], `${what}: no policy`);
+    assert.equal(answer.headers["x-content-type-options"], "nosniff", what);
   }
+  const scripts = page_.headers["content-security-policy"].match(/script-src [^;]*/)[0];
+  assert.doesNotMatch(scripts, /'unsafe-eval'|'unsafe-inline'/);
+  assert.equal(page_.headers["referrer-policy"], "no-referrer");
+  // Two Host headers, the first one this server's: refused as malformed.
+  const twice = await new Promise((resolve, reject) => {
+    const req = request({ host: "127.0.0.1", port: url.port, path: `/${token}/`,
+                          headers: ["Host", url.host, "Host", "evil.example"] },
+                        (res) => { res.resume(); res.on("end", () => resolve(res)); });
+    req.on("error", reject);
+    req.end();
+  });
+  assert.equal(twice.statusCode, 400);
+  // The server's own refusal of a malformed request carries the policy too.
+  const raw = await new Promise((resolve, reject) => {
+    const socket = connect(Number(url.port), "127.0.0.1", () => socket.end("BROKEN\r\n\r\n"));
+    let text = "";
+    socket.on("data", (chunk) => { text += chunk; });
+    socket.on("end", () => resolve(text));
+    socket.on("error", reject);
+  });
+  assert.match(raw, /^HTTP\/1\.1 400/);
+  assert.match(raw, /Content-Security-Policy: default-src 'none'/i);
 });
