@@ -7,6 +7,7 @@ import { execFileSync, spawn } from "node:child_process";
 import { existsSync, mkdirSync, mkdtempSync, readFileSync, writeFileSync } from "node:fs";
 import { request } from "node:http";
 import { createRequire } from "node:module";
+import { connect } from "node:net";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
@@ -137,6 +138,15 @@ test("the demo through saverpack studio: its window, its picture pixel for pixel
   assert.equal(await page.textContent("#signature"), "Signature: none");
   mkdirSync(join(root, "build/studio"), { recursive: true });
   await page.screenshot({ path: join(root, "build/studio/studio-demo.png") });
+
+  // The demo's own movie, a data-file entry, plays from its Play button at its own size.
+  const blue = [90, 168, 224];
+  await page.click("[data-entry='2'] .play");
+  await page.waitForSelector("#player-stage ruffle-player");
+  const stage = await page.locator("#player-stage ruffle-player").boundingBox();
+  assert.deepEqual([stage.width, stage.height], [350, 150]);
+  assert.deepEqual(await colourOf("#player-stage ruffle-player", blue), blue);
+  await page.click("#player-close");
 });
 
 test("downloads: every member and entry, expanded, under its own name", async () => {
@@ -275,7 +285,30 @@ test("the server: the token, the Host and the folder hold; each answer has its t
     const answer = await get(path, host);
     assert.ok(answer.statusCode >= 400 && answer.statusCode < 500, `${what}: ${answer.statusCode}`);
     assert.ok(answer.headers["content-security-policy"], `${what}: no policy`);
+    assert.equal(answer.headers["x-content-type-options"], "nosniff", what);
   }
+  const scripts = page_.headers["content-security-policy"].match(/script-src [^;]*/)[0];
+  assert.doesNotMatch(scripts, /'unsafe-eval'|'unsafe-inline'/);
+  assert.equal(page_.headers["referrer-policy"], "no-referrer");
+  // Two Host headers, the first one this server's: refused as malformed.
+  const twice = await new Promise((resolve, reject) => {
+    const req = request({ host: "127.0.0.1", port: url.port, path: `/${token}/`,
+                          headers: ["Host", url.host, "Host", "evil.example"] },
+                        (res) => { res.resume(); res.on("end", () => resolve(res)); });
+    req.on("error", reject);
+    req.end();
+  });
+  assert.equal(twice.statusCode, 400);
+  // The server's own refusal of a malformed request carries the policy too.
+  const raw = await new Promise((resolve, reject) => {
+    const socket = connect(Number(url.port), "127.0.0.1", () => socket.end("BROKEN\r\n\r\n"));
+    let text = "";
+    socket.on("data", (chunk) => { text += chunk; });
+    socket.on("end", () => resolve(text));
+    socket.on("error", reject);
+  });
+  assert.match(raw, /^HTTP\/1\.1 400/);
+  assert.match(raw, /Content-Security-Policy: default-src 'none'/i);
 });
 
 // ---- the New installer form ----------------------------------------------------------------
@@ -291,7 +324,7 @@ async function newInstaller(choices) {
   await page.click("#new-installer");
   await page.fill('#maker [name="name"]', "DemoSaver");
   for (const [field, file] of Object.entries(choices)) await page.setInputFiles(`#maker [name="${field}"]`, file);
-  await page.setInputFiles('#maker [name="entries"]', join(root, "demo/readme.txt"));
+  await page.setInputFiles('#maker [name="entries"]', [join(root, "demo/readme.txt"), join(root, "demo/bubbles.swf")]);
   await page.selectOption('#maker [name="uninstall"]', "program");
   await page.check('#maker [name="open_display_properties"]');
 }
@@ -318,7 +351,7 @@ test("the form's installer is saverpack build's of the project it gives, beside 
   assert.match(await page.textContent('[data-field="flash_installer"] .warning'), /has no Flash runtime installer/);
 
   const beside = tempFolder("studio-form-");
-  for (const file of [...Object.values(kDemoChoices), join(root, "demo/readme.txt")])
+  for (const file of [...Object.values(kDemoChoices), join(root, "demo/readme.txt"), join(root, "demo/bubbles.swf")])
     writeFileSync(join(beside, file.split("/").pop()), readFileSync(file));
   for (const level of ["best", "fast"]) {
     await page.selectOption('#maker [name="level"]', level);
@@ -377,7 +410,7 @@ test("an opened installer in the form, changed (a new licence, the launcher as u
                      [before.slots[slot].name, before.slots[slot].file_size, before.slots[slot].destination], `slot ${slot}`);
   assert.deepEqual([after.slots[4].name, after.slots[4].file_size], ["new-licence.txt", 30]);
   assert.equal(after.slots[6].file_size, readFileSync(join(root, "dist/launcher.exe")).length);
-  assert.deepEqual(after.data_file.entries.map((e) => e.name), ["readme.txt", "DemoSaver.scr"]);
+  assert.deepEqual(after.data_file.entries.map((e) => e.name), ["readme.txt", "bubbles.swf", "DemoSaver.scr"]);
   assert.deepEqual(pageErrors, []);
 });
 

@@ -85,6 +85,8 @@ function place(node, rect) {
 
 async function openFile(blob, name) {
   const begun = performance.now();
+  // The shown file's buttons would ask for the bytes of the one being read: off until it shows.
+  for (const button of document.querySelectorAll("button.download, button.play")) button.disabled = true;
   $("file-name").textContent = name;
   $("hint").hidden = true;
   $("page-error").hidden = true;
@@ -348,11 +350,18 @@ async function showWindow(report) {
 
 // ---- files: download and play ---------------------------------------------------------------
 
+// A name a hostile installer gives a file, made safe to save under: its last part only, without
+// control characters or the marks that turn text around (which can hide an extension).
+function safeFileName(name) {
+  const last = String(name).split(/[\\/:]/).pop();
+  return last.replace(/[\u0000-\u001f\u007f\u202a-\u202e\u2066-\u2069]/g, "_").replace(/^\.+$/, "") || "file.bin";
+}
+
 async function download(file) {
   try {
     const bytes = await bytesOf(file);
     const url = URL.createObjectURL(new Blob([bytes], { type: "application/octet-stream" }));
-    const link = element("a", { href: url, download: file.name });
+    const link = element("a", { href: url, download: safeFileName(file.name) });
     document.body.append(link);
     link.click();
     link.remove();

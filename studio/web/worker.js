@@ -101,8 +101,14 @@ function fileOf(id, source, n) {
   post({ type: "file", id, source, n, bytes, problem: result.problem }, [bytes.buffer]);
 }
 
-self.onmessage = async (event) => {
-  const message = event.data;
+// One message at a time, in order: a second file dropped while the first is copied in waits for
+// it, so that the module's buffer is never freed under a copy.
+let queue = Promise.resolve();
+self.onmessage = (event) => {
+  queue = queue.then(() => handle(event.data));
+};
+
+async function handle(message) {
   try {
     await ready;
     if (message.type === "open") await open(message.id, message.file);
@@ -115,4 +121,4 @@ self.onmessage = async (event) => {
   } catch (error) {
     post({ type: "error", id: message.id, message: String(error && error.message || error) });
   }
-};
+}

@@ -50,35 +50,70 @@ std::filesystem::path InstallerToServe(const std::string& file) {
 }
 
 #ifdef SAVERPACK_SERVES_STUDIO
-// Starts the system's way of opening an address (xdg-open, or open on a Mac) and does not wait.
-void OpenInBrowser(const std::string& address) {
-  for (const char* opener : {"xdg-open", "open"}) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t child = 0;
-    char* argv[] = {const_cast<char*>(opener), const_cast<char*>(address.c_str()), nullptr};
-    const int failed = posix_spawnp(&child, opener, &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (!failed) {
-      std::thread([child] { waitpid(child, nullptr, 0); }).detach();
-      return;
+// Opens the address in the default browser (xdg-open, or open on a Mac) without putting the
+// token on any command line, where every user of the machine could read it: the browser is given
+// a page in a folder of the author's alone that sends it on. Returns that folder, to be removed
+// when the studio stops, or an empty path.
+std::filesystem::path OpenInBrowser(const std::string& address) {
+  std::string folder = (std::filesystem::temp_directory_path() / "saverpack-studio-XXXXXX").string();
+  if (!mkdtemp(folder.data())) {
+    std::cout << "(no private folder for the browser's page: open the address yourself)" << std::endl;
+    return {};
+  }
+  const std::string page = folder + "/open.html";
+  const int out = open(page.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  const std::string text = "<!doctype html><meta http-equiv=\"refresh\" content=\"0;url=" + address + "\">\n";
+  const bool written = out >= 0 && write(out, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  if (out >= 0) close(out);
+  if (written) {
+    const std::string url = "file://" + page;
+    for (const char* opener : {"xdg-open", "open"}) {
+      posix_spawn_file_actions_t actions;
+      posix_spawn_file_actions_init(&actions);
+      posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+      posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+      pid_t child = 0;
+      char* argv[] = {const_cast<char*>(opener), const_cast<char*>(url.c_str()), nullptr};
+      const int failed = posix_spawnp(&child, opener, &actions, nullptr, argv, environ);
+      posix_spawn_file_actions_destroy(&actions);
+      if (!failed) {
+        std::thread([child] { waitpid(child, nullptr, 0); }).detach();
+        return folder;
+      }
     }
   }
   std::cout << "(no way to open a browser here: open the address yourself)" << std::endl;
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
+  return {};
+}
+
+// A request's target as the log shows it: control and other bytes as \xNN, at most 200 of them.
+std::string Printable(const std::string& target) {
+  static const char* kHex = "0123456789abcdef";
+  std::string shown;
+  for (const char c : target.substr(0, 200)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+      shown += c;
+    } else {
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 15];
+    }
+  }
+  return target.size() > 200 ? shown + "..." : shown;
 }
 
 void Answer(const StudioSite& site, const httplib::Request& request, httplib::Response& response) {
+  // One Host, or none to judge: a request with two is refused as malformed.
   const StudioAnswer answer =
-      RouteStudioRequest(site, request.method, request.get_header_value("Host"), request.target);
-  response.set_header("Content-Security-Policy", StudioContentSecurityPolicy());
-  response.set_header("X-Content-Type-Options", "nosniff");
-  response.set_header("Referrer-Policy", "no-referrer");
-  response.set_header("Cache-Control", "no-store");
+      request.get_header_value_count("Host") > 1
+          ? StudioAnswer{400, {}, {}, "more than one Host"}
+          : RouteStudioRequest(site, request.method, request.get_header_value("Host"), request.target);
   response.status = answer.status;
   if (answer.status != 200) {
-    std::cerr << "refused: " << request.method << " " << request.target << " (" << answer.status
+    std::cerr << "refused: " << Printable(request.method) << " " << Printable(request.target) << " (" << answer.status
               << ", " << answer.reason << ")" << std::endl;
     response.set_content(answer.reason + "\n", "text/plain; charset=utf-8");
     return;
@@ -107,6 +142,11 @@ void RunStudio(const StudioOptions& o) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   httplib::Server server;
+  // Without the library's SO_REUSEPORT: another process may not bind the same port beside us.
+  server.set_socket_options([](socket_t socket) {
+    const int yes = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
+  });
   if (o.port == 0) {
     site.port = server.bind_to_any_port("127.0.0.1");
     if (site.port <= 0) throw ToolError("cannot listen on 127.0.0.1");
@@ -120,12 +160,19 @@ void RunStudio(const StudioOptions& o) {
     return httplib::Server::HandlerResponse::Handled;
   };
   server.set_pre_routing_handler(handler);
+  // Every answer carries the policy, the server's own refusals of malformed requests too.
+  server.set_post_routing_handler([](const httplib::Request&, httplib::Response& response) {
+    response.set_header("Content-Security-Policy", StudioContentSecurityPolicy());
+    response.set_header("X-Content-Type-Options", "nosniff");
+    response.set_header("Referrer-Policy", "no-referrer");
+    response.set_header("Cache-Control", "no-store");
+  });
 
   const std::string address = StudioAddress(site);
   std::cout << "Studio: " << address << "\n";
   if (!site.installer.empty()) std::cout << "Opening " << site.installer.string() << " in it\n";
   std::cout << "Serving on 127.0.0.1 only; press Ctrl-C to stop." << std::endl;
-  if (!o.noOpen) OpenInBrowser(address);
+  const std::filesystem::path openerFolder = o.noOpen ? std::filesystem::path() : OpenInBrowser(address);
 
   std::thread stopper([&server, signals] {
     int received = 0;
@@ -136,6 +183,8 @@ void RunStudio(const StudioOptions& o) {
   // Ended by a signal, or the server failed: either way the stopper must end too.
   pthread_kill(stopper.native_handle(), SIGTERM);
   stopper.join();
+  std::error_code ignored;
+  if (!openerFolder.empty()) std::filesystem::remove_all(openerFolder, ignored);
   std::cout << "Studio stopped." << std::endl;
 }
 #else
