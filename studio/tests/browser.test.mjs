@@ -349,6 +349,8 @@ test("the form's installer is saverpack build's of the project it gives, beside 
   assert.equal(await page.inputValue("#memo"), readFileSync(join(root, "demo/licence.txt"), "latin1").replace(/\r\n?/g, "\n"));
   assert.deepEqual(await page.$eval("#picture", (img) => [img.naturalWidth, img.naturalHeight]), [350, 150]);
   assert.match(await page.textContent('[data-field="flash_installer"] .warning'), /has no Flash runtime installer/);
+  mkdirSync(join(root, "build/studio"), { recursive: true });
+  await page.screenshot({ path: join(root, "build/studio/studio-form.png") });  // the README's
 
   const beside = tempFolder("studio-form-");
   for (const file of [...Object.values(kDemoChoices), join(root, "demo/readme.txt"), join(root, "demo/bubbles.swf")])
