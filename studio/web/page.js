@@ -667,17 +667,23 @@ async function editOpened() {
   form.elements["codec-destination"].value = list.slots[1].empty ? "" : String(list.slots[1].destination);
   form.elements.content.value = { 1: "picture", 2: "flash", 3: "flash", 4: "silent" }[list.content_mode] || "none";
   form.elements.open_display_properties.checked = list.open_display_properties !== 0;
-  form.elements.uninstall.value = /handles "\/u" itself/.test(report.uninstall || "") ? "program" : "launcher";
+  // Built with our launcher: the author's program is the file the launcher runs (slot 7 or an
+  // entry), and the form's program field gets it again.
+  const launched = /slot 6 is the screen-saver launcher.*\((slot 7|data-file entry (\d+))\)$/.exec(report.uninstall || "");
+  form.elements.uninstall.value = launched ? "launcher" : "program";
   for (const [field, slot] of Object.entries(kFieldSlots)) {
-    const record = list.slots[slot];
+    const from = launched && field === "program" ? (launched[2] ? null : 7) : launched && field === "extra" && !launched[2] ? 0 : slot;
+    const record = from ? list.slots[from] : null;
     const input = form.elements[field];
     delete input.dataset.kept;
-    const file = record && !record.empty && !record.same_bytes_as ? fileEntry(report, "slot", slot) : null;
-    putFiles(input, file ? [new File([await bytesOf(file)], record.name)] : []);
-    if (file) input.dataset.kept = "1";
+    let file = record && !record.empty && !record.same_bytes_as ? fileEntry(report, "slot", from) : null;
+    if (launched && launched[2] && field === "program") file = fileEntry(report, "entry", Number(launched[2]));
+    putFiles(input, file ? [new File([await bytesOf(file)], file.name || record.name)] : []);
+    if (file && field !== "program") input.dataset.kept = "1";
   }
   const entries = [];
   for (const entry of (list.data_file && list.data_file.entries) || []) {
+    if (launched && Number(launched[2]) === entry.index) continue;  // the program, in its field
     const file = fileEntry(report, "entry", entry.index);
     if (file && !file.problem) entries.push(new File([await bytesOf(file)], entry.name.split("\\").pop()));
   }
