@@ -4,7 +4,7 @@
 // refusals.
 import assert from "node:assert/strict";
 import { execFileSync, spawn } from "node:child_process";
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, writeFileSync } from "node:fs";
+import { chmodSync, copyFileSync, existsSync, mkdirSync, mkdtempSync, readFileSync, symlinkSync, writeFileSync } from "node:fs";
 import { request } from "node:http";
 import { createRequire } from "node:module";
 import { connect } from "node:net";
@@ -16,16 +16,17 @@ import { chromium } from "playwright-core";
 
 import {
   colourMovie, damagedInstallers, demoInstaller, extracted, flashInstaller, listJson, readBmp,
-  readPng, root, saverpack, tempFolder, verifyWords,
+  dist, readPng, root, saverpack, tempFolder, verifyWords,
 } from "./fixtures.mjs";
 
 const kChromium = process.env.STUDIO_CHROMIUM || "/usr/bin/chromium";
 let folder, demo, server, address, context, page;
 const pageErrors = [];
+const servers = new Set();  // the origins of the studios the page may reach
 
 // Starts `saverpack studio FILE --no-open` and waits for the address it prints.
-function startStudio(file) {
-  const child = spawn(saverpack, ["studio", file, "--no-open"], { stdio: ["ignore", "pipe", "pipe"] });
+function startStudio(file, binary = saverpack) {
+  const child = spawn(binary, ["studio", file, "--no-open"], { stdio: ["ignore", "pipe", "pipe"] });
   return new Promise((resolve, reject) => {
     let out = "";
     const timer = setTimeout(() => reject(new Error(`saverpack studio printed no address: ${out}`)), 10000);
@@ -45,6 +46,7 @@ before(async () => {
   folder = tempFolder();
   demo = demoInstaller(folder);
   ({ child: server, address } = await startStudio(demo));
+  servers.add(new URL(address).origin);
   context = await chromium.launchPersistentContext(mkdtempSync(join(tmpdir(), "studio-chromium-")), {
     executablePath: kChromium,
     headless: true,
@@ -58,7 +60,7 @@ before(async () => {
   page = context.pages()[0] || (await context.newPage());
   page.on("pageerror", (error) => pageErrors.push(error.message));
   // Nothing may leave the machine: every request goes to the studio's own server.
-  await context.route((url) => !url.href.startsWith(new URL(address).origin) && !url.protocol.startsWith("blob") && !url.protocol.startsWith("data"),
+  await context.route((url) => !servers.has(url.origin) && !url.protocol.startsWith("blob") && !url.protocol.startsWith("data"),
                       (route) => { pageErrors.push(`request elsewhere: ${route.request().url()}`); route.abort(); });
 });
 
@@ -321,8 +323,8 @@ const kDemoChoices = {
   library1: join(root, "demo/fish.dat"), library2: join(root, "demo/weeds.dat"),
 };
 
-async function newInstaller(choices) {
-  await page.goto(address.split("?")[0]);
+async function newInstaller(choices, at = address) {
+  await page.goto(at.split("?")[0]);
   await page.click("#new-installer");
   await page.fill('#maker [name="name"]', "DemoSaver");
   for (const [field, file] of Object.entries(choices)) await page.setInputFiles(`#maker [name="${field}"]`, file);
@@ -439,4 +441,33 @@ test("an opened installer downloads as its project in a zip: extract --project's
     .concat("DemoSaver-Setup.toml").sort());
   for (const [path, bytes] of Object.entries(files))
     assert.ok(Buffer.from(bytes).equals(readFileSync(join(out, path))), path);
+});
+
+// The form's installer installs under Wine: built here with the 64-bit build's programs served
+// beside saverpack (64-bit Wine runs them on every machine), saved in build/studio, and run by the
+// end-to-end suite after these tests (scripts/test).
+test("the form builds an installer with the 64-bit programs for the end-to-end suite to install", async () => {
+  const tools = tempFolder("studio-win64-");
+  for (const name of ["install.exe", "impborl.dll", "launcher.exe"]) copyFileSync(join(dist, "win64", name), join(tools, name));
+  copyFileSync(saverpack, join(tools, "saverpack"));
+  chmodSync(join(tools, "saverpack"), 0o755);
+  symlinkSync(join(dist, "studio"), join(tools, "studio"));
+  const { child, address: other } = await startStudio(demo, join(tools, "saverpack"));
+  servers.add(new URL(other).origin);
+  try {
+    await newInstaller({ ...kDemoChoices, program: join(dist, "win64/DemoSaver.scr") }, other);
+    await page.uncheck('#maker [name="open_display_properties"]');
+    await previewed();
+    await page.click("#build");
+    await page.waitForSelector("#download-installer", { timeout: 60000 });
+    const installer = await download("#download-installer");
+    mkdirSync(join(root, "build/studio"), { recursive: true });
+    const saved = join(root, "build/studio/page-built-win64.exe");
+    writeFileSync(saved, installer);
+    execFileSync(saverpack, ["verify", saved], { stdio: ["ignore", "ignore", "pipe"] });
+    assert.ok(installer.subarray(0, 420352).equals(readFileSync(join(dist, "win64/install.exe"))));
+  } finally {
+    child.kill("SIGINT");
+  }
+  assert.deepEqual(pageErrors, []);
 });
