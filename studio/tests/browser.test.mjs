@@ -446,7 +446,7 @@ test("an opened installer downloads as its project in a zip: extract --project's
 // The form's installer installs under Wine: built here with the 64-bit build's programs served
 // beside saverpack (64-bit Wine runs them on every machine), saved in build/studio, and run by the
 // end-to-end suite after these tests (scripts/test).
-test("the form builds an installer with the 64-bit programs for the end-to-end suite to install", async () => {
+test("the form builds an installer from a .scr and a PNG with the 64-bit programs, for the end-to-end suite to install", async () => {
   const tools = tempFolder("studio-win64-");
   for (const name of ["install.exe", "impborl.dll", "launcher.exe"]) copyFileSync(join(dist, "win64", name), join(tools, name));
   copyFileSync(saverpack, join(tools, "saverpack"));
@@ -455,9 +455,15 @@ test("the form builds an installer with the 64-bit programs for the end-to-end s
   const { child, address: other } = await startStudio(demo, join(tools, "saverpack"));
   servers.add(new URL(other).origin);
   try {
-    await newInstaller({ ...kDemoChoices, program: join(dist, "win64/DemoSaver.scr") }, other);
+    // As an author comes: a .scr and a PNG (the demo's picture made one), with the demo's other files.
+    const png = join(tools, "bubbles.png");
+    execFileSync("/usr/bin/convert", [join(root, "demo/picture.bmp"), png]);  // ImageMagick, from set-up
+    await newInstaller({ ...kDemoChoices, program: join(dist, "win64/DemoSaver.scr"), "content-file": png }, other);
     await page.uncheck('#maker [name="open_display_properties"]');
     await previewed();
+    // The window before the build: the PNG made the 350 x 150 bitmap of the window's box.
+    assert.deepEqual(await page.$eval("#picture", (img) => [img.naturalWidth, img.naturalHeight]), [350, 150]);
+    assert.equal(await page.textContent(".caption-text"), "Install DemoSaver");
     await page.click("#build");
     await page.waitForSelector("#download-installer", { timeout: 60000 });
     const installer = await download("#download-installer");

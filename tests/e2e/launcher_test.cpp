@@ -13,7 +13,9 @@ namespace {
 
 const std::string kName = "Aquarium Deluxe";
 
-// Waits for a line of the log that starts with prefix; returns it without its line end.
+// Waits for a line of the log that starts with prefix; returns it without its line end. Messages
+// are pumped meanwhile: a preview's saver makes its window a child of one of ours, and the system
+// sends our thread messages for that.
 std::string WaitForLine(const std::string& log, const std::string& prefix, int timeoutMs = 15000) {
   const DWORD start = GetTickCount();
   do {
@@ -21,6 +23,8 @@ std::string WaitForLine(const std::string& log, const std::string& prefix, int t
     const size_t at = text.rfind(prefix);
     if (at != std::string::npos && text.find("\r\n", at) != std::string::npos)
       return text.substr(at, text.find("\r\n", at) - at);
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
     Sleep(50);
   } while (GetTickCount() - start < static_cast<DWORD>(timeoutMs));
   return {};
