@@ -42,8 +42,8 @@ function buildSeconds(project, oneCore) {
 
 // One project through the form: its files chosen, built five times in the page, then the same
 // project built by saverpack beside copies of the same files (which must give the same bytes).
-async function buildFigures(page, spec) {
-  const [name, list] = spec.split("=");
+async function buildFigures(page, build) {
+  const [name, list] = build.split("=");
   const choices = list.split(",").map((pair) => pair.split(":"));
   await page.goto(address);
   await page.click("#new-installer");
@@ -116,7 +116,7 @@ try {
                 `(ratio ${(inWorker / native).toFixed(2)}), chosen to shown ${inPage.toFixed(3)} s ` +
                 `(ratio ${(inPage / native).toFixed(2)}); saverpack verify ${native.toFixed(3)} s`);
   }
-  for (const spec of builds) await buildFigures(page, spec);
+  for (const build of builds) await buildFigures(page, build);
 } finally {
   await context.close();
   server.kill("SIGINT");
