@@ -24,19 +24,23 @@ namespace {
 std::vector<uint8_t> gFile;    // the opened (or last built) installer's bytes
 std::vector<uint8_t> gBuffer;  // a file on its way into the module's file system
 
-// Room for a file of this size; the page copies the file's bytes to the address it gets back,
-// piece by piece as it reads them, then calls Analyse.
-uintptr_t Reserve(double size) {
-  gFile.clear();
-  gFile.shrink_to_fit();
+// Room for size bytes in buffer (its old bytes let go first): the address to copy them to, or 0
+// for a size out of range or no memory for it.
+uintptr_t ReserveIn(std::vector<uint8_t>& buffer, double size) {
+  buffer.clear();
+  buffer.shrink_to_fit();
   if (!(size >= 0) || size > 2000.0 * 1024 * 1024) return 0;
   try {
-    gFile.resize(static_cast<size_t>(size));
+    buffer.resize(static_cast<size_t>(size));
   } catch (const std::exception&) {
-    return 0;  // no memory for it
+    return 0;
   }
-  return reinterpret_cast<uintptr_t>(gFile.data());
+  return reinterpret_cast<uintptr_t>(buffer.data());
 }
+
+// Room for a file of this size; the page copies the file's bytes to the address it gets back,
+// piece by piece as it reads them, then calls Analyse.
+uintptr_t Reserve(double size) { return ReserveIn(gFile, size); }
 
 std::string ErrorJson(const std::string& what) {
   return "{\"size\": " + std::to_string(gFile.size()) +
@@ -138,17 +142,7 @@ emscripten::val Lines(const std::string& text) {
 }
 
 // Room for one of the author's files; the page copies its bytes there, then calls storeFile.
-uintptr_t ReserveFile(double size) {
-  gBuffer.clear();
-  gBuffer.shrink_to_fit();
-  if (!(size >= 0) || size > 2000.0 * 1024 * 1024) return 0;
-  try {
-    gBuffer.resize(static_cast<size_t>(size));
-  } catch (const std::exception&) {
-    return 0;
-  }
-  return reinterpret_cast<uintptr_t>(gBuffer.data());
-}
+uintptr_t ReserveFile(double size) { return ReserveIn(gBuffer, size); }
 
 // The reserved bytes as a file of the module's own file system (in memory), where a project
 // names them; "" or what went wrong.
