@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "builder.h"
+#include "dataStructures_shared.h"
 #include "file_io.h"
 #include "layout_rules.h"
 #include "project_writer.h"
@@ -144,12 +145,25 @@ emscripten::val Lines(const std::string& text) {
 // Room for one of the author's files; the page copies its bytes there, then calls storeFile.
 uintptr_t ReserveFile(double size) { return ReserveIn(gBuffer, size); }
 
-// The reserved bytes as a file of the module's own file system (in memory), where a project
-// names them; "" or what went wrong.
-std::string StoreFile(const std::string& path) {
+// The module's file system holds two folders: the author's files, under the names the page gives
+// them, and the three programs every build is made from, which only storeTool writes. A name
+// from a file (an opened installer's entry, a chosen file) is never a path: "../tools/install.exe"
+// would otherwise put a stranger's stub into the author's next build.
+const std::filesystem::path kProjectFolder = "/project";
+const std::filesystem::path kToolFolder = "/tools";
+
+bool IsStorableName(const std::string& name) {
+  return IsPlainFileName(name) &&
+         std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+// The reserved bytes as the file name of folder, which must stay inside it; "" or what went wrong.
+std::string StoreIn(const std::filesystem::path& folder, const std::string& name) {
   try {
-    const std::filesystem::path file(path);
-    std::filesystem::create_directories(file.parent_path());
+    if (!IsStorableName(name)) return "\"" + name + "\" is not a plain file name";
+    const std::filesystem::path file = folder / name;
+    if (file.parent_path() != folder) return "\"" + name + "\" is not a plain file name";
+    std::filesystem::create_directories(folder);
     saverpack::WriteFile(file, gBuffer);
     gBuffer.clear();
     gBuffer.shrink_to_fit();
@@ -159,18 +173,28 @@ std::string StoreFile(const std::string& path) {
   }
 }
 
-// saverpack build of the project file at projectPath, with install.exe, impborl.dll and
-// launcher.exe from tools: {bytes, problems, warnings}, bytes null when there are problems (in
-// the command line's words, one a line). plain: nothing imploded, for the window's preview.
-// progress(done, total) follows the files packed.
-emscripten::val BuildProject(const std::string& projectPath, const std::string& tools, bool fast, bool plain,
-                             emscripten::val progress) {
+// One of the author's files (or the project file), by its plain name.
+std::string StoreFile(const std::string& name) { return StoreIn(kProjectFolder, name); }
+
+// install.exe, impborl.dll or launcher.exe, as the page fetched it from its own folder.
+std::string StoreTool(const std::string& name) {
+  if (name != "install.exe" && name != "impborl.dll" && name != "launcher.exe") return name + " is not a tool";
+  return StoreIn(kToolFolder, name);
+}
+
+// saverpack build of the stored project file projectName, with the stored tools: {bytes,
+// problems, warnings}, bytes null when there are problems (in the command line's words, one a
+// line). plain: nothing imploded, for the window's preview. progress(done, total) follows the
+// files packed.
+emscripten::val BuildProject(const std::string& projectName, bool fast, bool plain, emscripten::val progress) {
   emscripten::val out = emscripten::val::object();
   out.set("bytes", emscripten::val::null());
   out.set("warnings", emscripten::val::array());
   out.set("problems", emscripten::val::array());
+  const std::string projectPath = (kProjectFolder / projectName).string();
   try {
-    const std::filesystem::path folder(tools);
+    if (!IsStorableName(projectName)) throw saverpack::ToolError(projectName + ": not a plain file name");
+    const std::filesystem::path& folder = kToolFolder;
     const saverpack::Project project = saverpack::LoadProject(projectPath, folder / "impborl.dll", folder / "launcher.exe");
     emscripten::val warnings = emscripten::val::array();
     for (const std::string& warning : saverpack::ProjectWarnings(project))
@@ -226,6 +250,7 @@ emscripten::val ProjectOfOpened(const std::string& installerName) {
 EMSCRIPTEN_BINDINGS(studio) {
   emscripten::function("reserveFile", &ReserveFile);
   emscripten::function("storeFile", &StoreFile);
+  emscripten::function("storeTool", &StoreTool);
   emscripten::function("buildProject", &BuildProject);
   emscripten::function("projectOfOpened", &ProjectOfOpened);
   emscripten::function("reserve", &Reserve);

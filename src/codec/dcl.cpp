@@ -23,25 +23,36 @@ unsigned PK_CDECL ReadFromSpan(char* buf, unsigned int* size, void* param) {
 struct Sink {
   Source source;
   std::vector<uint8_t>* out;
+  size_t room = kNoExplodeLimit;  // bytes the output may still take
+  bool full = false;              // it took them all and more came
 };
 
+// Keeps at most room bytes; past them the sink is full, and its source reads as ended, which
+// stops the library at its next read.
 void PK_CDECL AppendToVector(char* buf, unsigned int* size, void* param) {
   auto& sink = *static_cast<Sink*>(param);
-  sink.out->insert(sink.out->end(), reinterpret_cast<uint8_t*>(buf),
-                   reinterpret_cast<uint8_t*>(buf) + *size);
+  const size_t n = std::min<size_t>(*size, sink.room);
+  sink.out->insert(sink.out->end(), reinterpret_cast<uint8_t*>(buf), reinterpret_cast<uint8_t*>(buf) + n);
+  if (sink.room != kNoExplodeLimit) sink.room -= n;
+  if (n < *size) sink.full = true;
 }
 
 unsigned PK_CDECL ReadFromSink(char* buf, unsigned int* size, void* param) {
-  return ReadFromSpan(buf, size, &static_cast<Sink*>(param)->source);
+  auto& sink = *static_cast<Sink*>(param);
+  if (sink.full) return 0;
+  return ReadFromSpan(buf, size, &sink.source);
 }
 
 }  // namespace
 
-ExplodeResult Explode(std::span<const uint8_t> stream) {
+ExplodeResult Explode(std::span<const uint8_t> stream, size_t limit) {
   ExplodeResult result;
   Sink sink{{stream}, &result.data};
+  sink.room = limit == kNoExplodeLimit ? kNoExplodeLimit : limit + 1;
   auto work = std::make_unique<char[]>(EXP_BUFFER_SIZE);
   result.code = dcl_explode(ReadFromSink, AppendToVector, work.get(), &sink);
+  result.pastLimit = sink.full || (limit != kNoExplodeLimit && result.data.size() > limit);
+  if (result.pastLimit && result.code == CMP_NO_ERROR) result.code = CMP_ABORT;
   return result;
 }
 

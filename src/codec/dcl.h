@@ -1,5 +1,6 @@
 // In-memory convenience over the implode/explode library, for saverpack and the tests.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <stdexcept>
@@ -12,9 +13,15 @@ namespace dcl {
 struct ExplodeResult {
   unsigned code = CMP_NO_ERROR;  // the library's result
   std::vector<uint8_t> data;     // everything written, also on an error
+  bool pastLimit = false;        // the stream went on past the limit: data holds limit + 1 bytes
 };
 
-ExplodeResult Explode(std::span<const uint8_t> stream);
+inline constexpr size_t kNoExplodeLimit = SIZE_MAX;
+
+// Expands the stream, but never more than one byte past limit: a stream that goes on past it is
+// cut there (code CMP_ABORT, pastLimit set), so that a few bytes that claim gigabytes cost no
+// more than the size a record promises.
+ExplodeResult Explode(std::span<const uint8_t> stream, size_t limit = kNoExplodeLimit);
 
 // Through the library's own dcl_implode, the encoder impborl.dll carries. Throws
 // std::invalid_argument for a mode or dictionary size that the format has not.

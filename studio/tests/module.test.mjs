@@ -100,51 +100,70 @@ test("the window's layout is the installer's: with a licence and without", () =>
   assert.deepEqual(without.button_panel, { left: 0, top: 152, width: 353, height: 63 });
 });
 
-// The author's files in the module's file system, where a project names them.
-function store(path, bytes) {
+// The author's files in the module's file system, by plain name, where a project names them.
+function store(name, bytes, into = core.storeFile) {
   const address = core.reserveFile(bytes.length);
   core.HEAPU8.set(bytes, address);
-  assert.equal(core.storeFile(path), "");
+  return into(name);
 }
 
 function storeTools() {
-  for (const name of ["install.exe", "impborl.dll", "launcher.exe"]) store(`/tools/${name}`, readFileSync(join(dist, name)));
+  for (const name of ["install.exe", "impborl.dll", "launcher.exe"])
+    assert.equal(store(name, readFileSync(join(dist, name)), core.storeTool), "");
 }
 
 test("a project built in the module is byte for byte saverpack build's, at both levels", () => {
   storeTools();
-  for (const name of ["demo.toml", "picture.bmp", "licence.txt", "bubbles.ini", "fish.dat", "weeds.dat", "readme.txt", "bubbles.swf"])
-    store(`/p/demo/${name}`, readFileSync(join(root, "demo", name)));
-  for (const name of ["impborl.dll", "DemoSaver.scr"]) store(`/p/dist/${name}`, readFileSync(join(dist, name)));
+  // The demo's project with every file beside it, as the page stores them.
+  const text = readFileSync(join(root, "demo/demo.toml"), "utf8").replaceAll("../dist/", "");
+  assert.equal(store("demo.toml", Buffer.from(text)), "");
+  for (const name of ["picture.bmp", "licence.txt", "bubbles.ini", "fish.dat", "weeds.dat", "readme.txt", "bubbles.swf"])
+    assert.equal(store(name, readFileSync(join(root, "demo", name))), "");
+  for (const name of ["impborl.dll", "DemoSaver.scr"]) assert.equal(store(name, readFileSync(join(dist, name))), "");
   for (const fast of [false, true]) {
     const out = join(folder, `cli-${fast}.exe`);
     execFileSync(join(dist, "saverpack"), ["build", join(root, "demo/demo.toml"), "-q", "-o", out, ...(fast ? ["--fast"] : [])],
                  { stdio: ["ignore", "ignore", "pipe"] });
     const ticks = [];
-    const built = core.buildProject("/p/demo/demo.toml", "/tools", fast, false, (done, total) => ticks.push([done, total]));
+    const built = core.buildProject("demo.toml", fast, false, (done, total) => ticks.push([done, total]));
     assert.deepEqual(built.problems, []);
     assert.ok(Buffer.from(built.bytes).equals(readFileSync(out)), `the ${fast ? "quick" : "best"} build differs`);
     assert.deepEqual(ticks.at(-1), [9, 9]);
-    assert.match(built.warnings[0], /^\/p\/demo\/demo\.toml has no Flash runtime installer/);
+    assert.match(built.warnings[0], /^\/project\/demo\.toml has no Flash runtime installer/);
   }
   // A preview stores everything plain: the same window, every file the same.
-  const preview = core.buildProject("/p/demo/demo.toml", "/tools", false, true, () => {});
+  const preview = core.buildProject("demo.toml", false, true, () => {});
   assert.deepEqual(JSON.parse(core.analyse()).problems, []);
   assert.ok(preview.bytes.length > readFileSync(join(folder, "cli-false.exe")).length);
 });
 
+test("a name is never a path: no file lands outside the author's folder, no tool but by its own call", () => {
+  storeTools();
+  const stub = readFileSync(join(dist, "install.exe"));
+  for (const name of ["../tools/install.exe", "/tools/install.exe", "a/../../tools/install.exe", "..", ".", "",
+                      "..\\tools\\install.exe", "c:install.exe", "x\u0001.exe"])
+    assert.match(store(name, Buffer.from("hostile")), /not a plain file name/, JSON.stringify(name));
+  assert.match(store("saverpack", Buffer.from("hostile"), core.storeTool), /is not a tool/);
+  assert.match(core.buildProject("../tools/x.toml", false, true, () => {}).problems[0], /not a plain file name/);
+  // The stub a build takes is still the one the page fetched.
+  assert.equal(store("min.toml", Buffer.from('name = "Min"\ncontent = "none"\n[files.program]\npath = "DemoSaver.scr"\n')), "");
+  const built = core.buildProject("min.toml", true, true, () => {});
+  assert.deepEqual(built.problems, []);
+  assert.ok(Buffer.from(built.bytes.subarray(0, stub.length)).equals(stub));
+});
+
 test("the command line's refusals come back in its words, one a line, with no installer", () => {
   storeTools();
-  store("/q/bad.toml", Buffer.from('name = "a/b"\ncontent = "picture"\n[files.content]\npath = "p.png"\n[files.program]\npath = "s.scr"\n'));
-  store("/q/p.png", Buffer.from("not a picture"));
-  store("/q/s.scr", Buffer.from("MZ but no more"));
-  const named = core.buildProject("/q/bad.toml", "/tools", false, false, () => {});
+  store("bad.toml", Buffer.from('name = "a/b"\ncontent = "picture"\n[files.content]\npath = "p.png"\n[files.program]\npath = "s.scr"\n'));
+  store("p.png", Buffer.from("not a picture"));
+  store("s.scr", Buffer.from("MZ but no more"));
+  const named = core.buildProject("bad.toml", false, false, () => {});
   assert.equal(named.bytes, null);
-  assert.ok(named.problems.some((p) => p.startsWith("/q/bad.toml:1: name \"a/b\" holds a character")), named.problems.join("\n"));
-  store("/q/bad.toml", Buffer.from('name = "ok"\ncontent = "picture"\n[files.content]\npath = "p.png"\n[files.program]\npath = "s.scr"\n'));
-  const picture = core.buildProject("/q/bad.toml", "/tools", false, false, () => {});
+  assert.ok(named.problems.some((p) => p.startsWith("/project/bad.toml:1: name \"a/b\" holds a character")), named.problems.join("\n"));
+  store("bad.toml", Buffer.from('name = "ok"\ncontent = "picture"\n[files.content]\npath = "p.png"\n[files.program]\npath = "s.scr"\n'));
+  const picture = core.buildProject("bad.toml", false, false, () => {});
   assert.equal(picture.bytes, null);
-  assert.match(picture.problems.join("\n"), /^\/q\/p\.png: /);
+  assert.match(picture.problems.join("\n"), /^\/project\/p\.png: /);
   assert.ok(picture.warnings.some((w) => w.includes("not a Windows program")), picture.warnings.join("\n"));
 });
 

@@ -37,15 +37,16 @@ async function open(id, file) {
   post({ type: "report", id, report, ms: performance.now() - started });
 }
 
-// A blob as a file of the module's file system, copied in piece by piece.
-async function storeBlob(path, blob) {
+// A blob as a file of the module's file system, copied in piece by piece, then stored by store
+// (core.storeFile for the author's files, core.storeTool for the programs) under a plain name.
+async function storeBlob(store, name, blob) {
   const address = core.reserveFile(blob.size);
   if (address === 0 && blob.size > 0) throw new Error(`no memory for a file of ${blob.size} bytes`);
   for (let done = 0; done < blob.size; done += kPiece) {
     const piece = new Uint8Array(await blob.slice(done, Math.min(blob.size, done + kPiece)).arrayBuffer());
     core.HEAPU8.set(piece, address + done);
   }
-  const problem = core.storeFile(path);
+  const problem = store(name);
   if (problem) throw new Error(problem);
 }
 
@@ -57,12 +58,12 @@ async function fetchTools() {
     if (!response.ok)
       throw new Error(`tools/${name}: the server answered ${response.status}; the page builds installers when ` +
                       "saverpack studio serves it, with the install.exe, impborl.dll and launcher.exe beside saverpack");
-    await storeBlob(`/tools/${name}`, await response.blob());
+    await storeBlob(core.storeTool, name, await response.blob());
   }
 }
 
-const kProjectFolder = "/project/";
-const storedKeys = new Map();  // path -> key of the file stored there, so unchanged files stay
+const kProjectFolder = "/project/";  // where the module keeps the author's files
+const storedKeys = new Map();  // name -> key of the file stored there, so unchanged files stay
 
 async function build(id, message) {
   const started = performance.now();
@@ -71,12 +72,11 @@ async function build(id, message) {
   for (const file of message.files) {
     if (storedKeys.get(file.path) === file.key) continue;
     storedKeys.delete(file.path);
-    await storeBlob(kProjectFolder + file.path, file.blob);
+    await storeBlob(core.storeFile, file.path, file.blob);
     storedKeys.set(file.path, file.key);
   }
-  const projectPath = kProjectFolder + message.name;
-  await storeBlob(projectPath, new Blob([message.project]));
-  const result = core.buildProject(projectPath, "/tools", message.fast, message.plain, (done, total) =>
+  await storeBlob(core.storeFile, message.name, new Blob([message.project]));
+  const result = core.buildProject(message.name, message.fast, message.plain, (done, total) =>
     post({ type: "progress", id, stage: message.plain ? "Preview" : "Packing", done, total }));
   const strip = (line) => line.split(kProjectFolder).join("");
   const built = performance.now();

@@ -2,6 +2,7 @@
 // and extract, with the installer's own records read back.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -10,6 +11,7 @@
 
 #include "codec_test_util.h"
 #include "dataStructures_shared.h"
+#include "inspect.h"
 #include "payload_checks.h"
 #include "payload_writer.h"
 #include "tool_runner.h"
@@ -774,4 +776,59 @@ keep_bytes = true
                            "p.toml:17: files.data keeps bytes of its own",
                            "p.toml:20: keep_bytes = true is for files.content"})
     EXPECT_NE(run.output.find(said), std::string::npos) << said << "\n" << run.output;
+}
+
+// A few kilobytes that claim little and expand a thousand times more, named by every entry the
+// data file can hold: verify names the problem of each after expanding the one chunk once, and
+// never past its record.
+TEST_F(ExtractedProject, AChunkEveryEntryNamesExpandsOnceAndNeverPastItsRecord) {
+  const std::vector<uint8_t> zeros(4 << 20, 0);
+  const auto bomb = dcl::Implode(zeros);
+  constexpr int32_t kClaimed = 4096;
+  std::vector<TDataEntryInput> entries;
+  for (int i = 0; i < kMaxDataEntries; ++i)
+    entries.push_back({"file" + std::to_string(i) + ".bin", 0, 0, i ? std::vector<uint8_t>(1) : bomb, i == 0,
+                       i ? 1 : kClaimed});
+  auto data = BuildDataFile({}, 0, entries);
+  int32_t first = 0;
+  std::memcpy(&first, data.data() + kDataFileHeaderSize + offsetof(TDataFileEntry, ChunkOffset), 4);
+  for (int i = 1; i < kMaxDataEntries; ++i)
+    std::memcpy(data.data() + kDataFileHeaderSize + i * kDataEntrySize + offsetof(TDataFileEntry, ChunkOffset), &first, 4);
+  TPayloadOptions options;
+  options.SaverName = "Bomb";
+  TMemberInputs members;
+  members[msCompressionLib] = Member("impborl.dat", ReadFileBytes(dir / "impborl.dll"), 3, false);
+  members[msSaverEngine] = Member("Bomb.scr", ReadFileBytes(dir / "saver.scr"), 2, true);
+  members[msDataFile] = Member("bomb.ssd", data, 1, false);
+  const auto image = BuildInstallerImage(SmallestProgram(), options, members);
+  ASSERT_LT(image.size(), size_t{1} << 20);
+
+  const auto header = HeaderOfInstaller(image);
+  ASSERT_TRUE(header);
+  const saverpack::DataFileInfo info = saverpack::DataFileOf(*header, image);
+  saverpack::ChunkFiles files(info);
+  for (int i = 0; i < kMaxDataEntries; ++i) EXPECT_EQ(files.Of(static_cast<size_t>(i)).bytes.size(), size_t{kClaimed} + 1);
+  EXPECT_EQ(files.Expansions(), 1u);
+
+  Write(dir / "bomb.exe", image);
+  const auto run = RunSaverpack("verify " + (dir / "bomb.exe"));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(CountOf(run.output, "expands to more than 4096 bytes, but its FileSize is 4096"), size_t{kMaxDataEntries})
+      << run.output.substr(0, 400);
+}
+
+// A GIF of a few bytes whose header claims a canvas of 19,968 x 12,337: judged by what decoding
+// it would hold, and refused before any of it is allocated.
+TEST_F(SaverProject, APictureThatClaimsAHugeCanvasIsRefusedWithoutDecodingIt) {
+  const uint8_t gif[] = {'G', 'I', 'F', '8', '9', 'a', 0x00, 0x4E, 0x31, 0x30, 0x00, 0x00, 0x00,
+                         0x2C, 0, 0, 0, 0, 0x00, 0x4E, 0x31, 0x30, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3B};
+  Write(dir / "huge.gif", std::vector<uint8_t>(std::begin(gif), std::end(gif)));
+  const auto run = Build("name = \"Huge\"\ncontent = \"picture\"\nuninstall = \"program\"\n[files.codec]\npath = \"impborl.dll\"\n"
+                         "[files.program]\npath = \"saver.scr\"\n[files.content]\npath = \"huge.gif\"\n");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.output.find("huge.gif: a picture of 19968 x 12337 is too large"), std::string::npos) << run.output;
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  EXPECT_LT(usage.ru_maxrss, 100 * 1024) << "kilobytes at the peak of the build";
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.exe"));
 }

@@ -1,6 +1,7 @@
 #include "inspect.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "cp1252.h"
 #include "dcl.h"
@@ -25,8 +26,14 @@ MemberContent Expanded(std::span<const uint8_t> stored, bool imploded, int32_t f
     content.bytes.assign(stored.begin(), stored.end());
     return content;
   }
-  auto result = dcl::Explode(stored);
-  if (result.code != CMP_NO_ERROR)
+  // Expanded one byte past the size the record promises, never further: a few bytes can claim
+  // gigabytes.
+  const int32_t limit = std::max<int32_t>(fileSize, 0);
+  auto result = dcl::Explode(stored, static_cast<size_t>(limit));
+  if (result.pastLimit)
+    content.problem = "expands to more than " + std::to_string(limit) + " bytes, but its FileSize is " +
+                      std::to_string(fileSize);
+  else if (result.code != CMP_NO_ERROR)
     content.problem = std::string("imploded data is damaged: ") + dcl::ResultText(result.code);
   else if (fileSize < 0 || result.data.size() != static_cast<size_t>(fileSize))
     content.problem = SizeProblem(result.data.size(), fileSize);
@@ -49,6 +56,7 @@ void VerifyDataFile(const TPayloadHeader& header, const DataFileInfo& data,
     problems.push_back(label + ": " + data.problem);
     return;
   }
+  ChunkFiles files(data);
   for (size_t i = 0; i < data.table.Entries.size(); ++i) {
     const TDataFileEntry& entry = data.table.Entries[i];
     const std::string name = EntryNameOf(entry);
@@ -65,7 +73,7 @@ void VerifyDataFile(const TPayloadHeader& header, const DataFileInfo& data,
       continue;
     }
     if (info.chunk.Header.FileSize == 0) continue;
-    const MemberContent content = ExpandChunk(info.chunk);
+    const MemberContent& content = files.Of(i);
     if (!content.problem.empty()) problems.push_back(entryLabel + ": " + content.problem);
   }
   if (CopiesTheMovie(data)) {
@@ -96,6 +104,7 @@ void ExtractDataEntries(const TPayloadHeader& header, std::span<const uint8_t> f
   const std::filesystem::path entries =
       folder / (Cp1252ToUtf8(MemberFileName(header.Members[msDataFile])) + ".entries");
   std::filesystem::create_directories(entries);
+  ChunkFiles files(data);
   for (size_t i = 0; i < data.table.Entries.size(); ++i) {
     const TDataFileEntry& entry = data.table.Entries[i];
     const std::string label = "data file entry " + std::to_string(i + 1);
@@ -111,13 +120,32 @@ void ExtractDataEntries(const TPayloadHeader& header, std::span<const uint8_t> f
       continue;
     }
     if (info.chunk.Header.FileSize == 0) continue;
-    const MemberContent content = ExpandChunk(info.chunk);
+    const MemberContent& content = files.Of(i);
     if (!content.problem.empty()) problems.push_back(label + ": " + content.problem);
     else WriteOrNote(entries / Cp1252ToUtf8(name), content.bytes, problems);
   }
 }
 
 }  // namespace
+
+ChunkFiles::ChunkFiles(const DataFileInfo& data) : data_(data) {
+  for (const TDataFileEntry& entry : data.table.Entries) ++usesLeft_[entry.ChunkOffset];
+}
+
+const MemberContent& ChunkFiles::Of(size_t i) {
+  const int32_t offset = data_.table.Entries[i].ChunkOffset;
+  size_t& left = usesLeft_[offset];
+  if (left > 0) --left;
+  auto kept = kept_.find(offset);
+  if (kept == kept_.end()) {
+    ++expansions_;
+    kept = kept_.emplace(offset, ExpandChunk(data_.chunks[i].chunk)).first;
+  }
+  if (left > 0) return kept->second;
+  last_ = std::move(kept->second);
+  kept_.erase(kept);
+  return last_;
+}
 
 MemberContent ExpandChunk(const TChunk& chunk) {
   return Expanded(chunk.Data, chunk.Header.Compressed != 0, chunk.Header.FileSize);
@@ -204,12 +232,16 @@ std::vector<std::string> VerifyInstaller(std::span<const uint8_t> file) {
   for (int slot : NeededSlots(*header))
     if (IsEmptySlot(header->Members[slot]))
       problems.push_back(SlotLabel(slot) + " is empty, but the installer needs it with these options");
+  // Slots that repeat another's record (saverpack's filled-in slots) are expanded once.
+  std::map<std::tuple<int32_t, int32_t, uint8_t, int32_t>, std::string> problemOf;
   for (int slot = 1; slot < kMemberCount; ++slot) {
     const TPayloadMember& member = header->Members[slot];
     if (IsEmptySlot(member)) continue;
-    const MemberContent content = ExpandMember(file, member);
-    if (!content.problem.empty()) {
-      problems.push_back(SlotLabel(slot) + ": " + content.problem);
+    const auto record = std::make_tuple(member.StartOffset, member.EndOffset, member.Compressed, member.FileSize);
+    auto known = problemOf.find(record);
+    if (known == problemOf.end()) known = problemOf.emplace(record, ExpandMember(file, member).problem).first;
+    if (!known->second.empty()) {
+      problems.push_back(SlotLabel(slot) + ": " + known->second);
     } else if (!member.Compressed && StoredLength(member) != member.FileSize) {
       problems.push_back(SlotLabel(slot) + ": stores " + std::to_string(StoredLength(member)) +
                          " bytes, but its FileSize is " + std::to_string(member.FileSize));

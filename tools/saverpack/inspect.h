@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
@@ -37,6 +38,24 @@ struct DataFileInfo {
   std::vector<uint8_t> bytes; // the data file, expanded
   TDataFileTable table;
   std::vector<DataChunkInfo> chunks;  // one per table entry
+};
+
+// A data file's chunk files, each expanded at most once however many entries name its chunk
+// (a small file may point thousands of entries at one chunk). A result is kept while a later
+// entry still names the chunk, and let go after the last one.
+class ChunkFiles {
+ public:
+  explicit ChunkFiles(const DataFileInfo& data);
+  // Entry i's file; valid until the next call. Entry i's chunk must be sound (no fault).
+  const MemberContent& Of(size_t i);
+  size_t Expansions() const { return expansions_; }
+
+ private:
+  const DataFileInfo& data_;
+  std::map<int32_t, size_t> usesLeft_;  // by chunk offset: entries still to ask for it
+  std::map<int32_t, MemberContent> kept_;
+  MemberContent last_;
+  size_t expansions_ = 0;
 };
 
 // How an imploded member or chunk is coded, from its stream's first two bytes: "binary 4096",

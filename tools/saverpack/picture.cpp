@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 #include "file_io.h"
@@ -79,19 +80,51 @@ std::vector<uint8_t> WriteBitmap(const uint8_t* rgb, int width, int height) {
   return out;
 }
 
+// What a picture may cost to decode: enough for what a camera makes (50 million pixels of JPEG),
+// far from the gigabytes a few bytes of header can claim.
+constexpr int64_t kDecodingBudget = int64_t{400} << 20;
+
+// The decoder's peak for a picture of this canvas, in bytes: the pixels it returns (4 bytes
+// each) and what it holds beside them for the format: GIF a second canvas and a byte of history
+// a pixel; PNG the inflated rows (twice as wide for 16-bit samples) and their conversion; JPEG a
+// plane a component; BMP a conversion.
+int64_t DecodingPeak(const std::vector<uint8_t>& bytes, int width, int height) {
+  const int64_t pixels = int64_t{width} * height;
+  auto startsWith = [&](std::initializer_list<uint8_t> magic) {
+    return bytes.size() >= magic.size() && std::equal(magic.begin(), magic.end(), bytes.begin());
+  };
+  int64_t perPixel = 8;  // BMP and anything else
+  if (startsWith({'G', 'I', 'F', '8'})) {
+    perPixel = 4 + 4 + 1;
+  } else if (startsWith({0x89, 'P', 'N', 'G'})) {
+    const bool wide = stbi_is_16_bit_from_memory(bytes.data(), static_cast<int>(bytes.size())) != 0;
+    perPixel = 4 + (wide ? 2 * 8 + 4 : 2 * 4);
+  } else if (startsWith({0xFF, 0xD8})) {
+    perPixel = 4 + 3 + 1;
+  }
+  return pixels * perPixel;
+}
+
 }  // namespace
 
 std::vector<uint8_t> PictureAsBitmap(const std::filesystem::path& file) {
-  const std::vector<uint8_t> bytes = ReadFile(file);
+  return BitmapOfPicture(ReadFile(file), file);
+}
+
+std::vector<uint8_t> BitmapOfPicture(const std::vector<uint8_t>& bytes, const std::filesystem::path& file) {
   if (IsBoxBitmap(bytes)) return bytes;
   if (bytes.size() > static_cast<size_t>(INT32_MAX))
     throw ToolError(file.string() + ": too large for a picture");
   int width = 0, height = 0, channels = 0;
-  // A small file can claim a huge picture: refuse one that would need more than 1 GB to decode.
-  if (stbi_info_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height, &channels) &&
-      int64_t{width} * height > (int64_t{1} << 28))
-    throw ToolError(file.string() + ": a picture of " + std::to_string(width) + " x " +
-                    std::to_string(height) + " is too large");
+  // A small file can claim a huge picture: the canvas it claims is judged before anything is
+  // decoded, by what the decoder itself holds at its peak for that format.
+  if (stbi_info_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height, &channels)) {
+    const int64_t peak = DecodingPeak(bytes, width, height);
+    if (peak > kDecodingBudget)
+      throw ToolError(file.string() + ": a picture of " + std::to_string(width) + " x " + std::to_string(height) +
+                      " is too large (decoding it would take " + std::to_string(peak >> 20) + " MB; at most " +
+                      std::to_string(kDecodingBudget >> 20) + " MB, about 40 million pixels)");
+  }
   std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
       stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height,
                             &channels, 4),

@@ -16,4 +16,7 @@ inline constexpr int kPictureHeight = 150;
 // the file when it cannot be read or decoded.
 std::vector<uint8_t> PictureAsBitmap(const std::filesystem::path& file);
 
+// The same for a picture's bytes, file naming it in messages.
+std::vector<uint8_t> BitmapOfPicture(const std::vector<uint8_t>& bytes, const std::filesystem::path& file);
+
 }  // namespace saverpack

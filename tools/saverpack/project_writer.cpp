@@ -145,10 +145,11 @@ class Writer {
       Line("settings = " + TomlQuoted(files_.Add(folder + "settings.bin", settings)) +
            "  # the data file's 1224-byte header");
     if (movieSource) Line("movie_source = " + std::to_string(movieSource));
-    for (size_t i = 0; i < data.table.Entries.size(); ++i) Entry(data, i, folder);
+    ChunkFiles files(data);
+    for (size_t i = 0; i < data.table.Entries.size(); ++i) Entry(data, files, i, folder);
   }
 
-  void Entry(const DataFileInfo& data, size_t i, const std::string& folder) {
+  void Entry(const DataFileInfo& data, ChunkFiles& files, size_t i, const std::string& folder) {
     const TDataFileEntry& entry = data.table.Entries[i];
     const TChunk& chunk = data.chunks[i].chunk;
     const std::string name = EntryNameOf(entry);
@@ -162,7 +163,7 @@ class Writer {
     const bool copied = entry.EntryKind == kCopiedEntry || (i == 0 && data.table.Header.MovieSource == kMovieFromContent);
     if (noFile && copied) return;  // made on the user's machine
     const std::string file = LastPathComponent(name);
-    Line("path = " + TomlQuoted(files_.Add(folder + Cp1252ToUtf8(file.empty() ? "entry" : file), ExpandChunk(chunk).bytes)));
+    Line("path = " + TomlQuoted(files_.Add(folder + Cp1252ToUtf8(file.empty() ? "entry" : file), files.Of(i).bytes)));
   }
 
   std::span<const uint8_t> file_;
