@@ -12,6 +12,8 @@
 #include "codec_test_util.h"
 #include "dataStructures_shared.h"
 #include "inspect.h"
+#include "picture.h"
+#include "file_io.h"
 #include "payload_checks.h"
 #include "payload_writer.h"
 #include "tool_runner.h"
@@ -831,4 +833,24 @@ TEST_F(SaverProject, APictureThatClaimsAHugeCanvasIsRefusedWithoutDecodingIt) {
   getrusage(RUSAGE_CHILDREN, &usage);
   EXPECT_LT(usage.ru_maxrss, 100 * 1024) << "kilobytes at the peak of the build";
   EXPECT_FALSE(std::filesystem::exists(dir / "out.exe"));
+}
+
+// Inputs the fuzzers found, each refused in words that name the file.
+TEST_F(SaverProject, FuzzFindingsAreRefusedWithAMessage) {
+  // A JPEG whose Huffman table counts 320 codes: the decoder would write them past its table.
+  std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xC4, 0x01, 0x53, 0x00};
+  jpeg.insert(jpeg.end(), 16, 20);
+  jpeg.insert(jpeg.end(), 320, 1);
+  jpeg.insert(jpeg.end(), {0xFF, 0xD9});
+  try {
+    saverpack::BitmapOfPicture(jpeg, "tables.jpg");
+    ADD_FAILURE() << "decoded";
+  } catch (const saverpack::ToolError& e) {
+    EXPECT_STREQ(e.what(), "tables.jpg: cannot be decoded as a PNG, JPEG, GIF or BMP picture (a Huffman table holds "
+                           "more than 256 codes)");
+  }
+  // A path too long for the system to look up is no file at that line, not a system error.
+  const auto run = Build(kTop + "[files.program]\npath = \"" + std::string(5000, 'C') + "\"\n");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.output.find("p.toml:5: no file at"), std::string::npos) << run.output.substr(0, 300);
 }

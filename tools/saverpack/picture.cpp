@@ -105,6 +105,38 @@ int64_t DecodingPeak(const std::vector<uint8_t>& bytes, int width, int height) {
   return pixels * perPixel;
 }
 
+// Whether every Huffman table of a JPEG file holds at most the 256 symbols a table has room
+// for: the decoder builds its tables without looking, and writes past them otherwise. Walks the
+// markers, and the entropy-coded data between scans, to each DHT segment.
+bool JpegTablesFit(const std::vector<uint8_t>& b) {
+  size_t at = 2;
+  while (at + 4 <= b.size()) {
+    if (b[at] != 0xFF) {  // entropy-coded data: on to the next marker
+      ++at;
+      continue;
+    }
+    const uint8_t marker = b[at + 1];
+    if (marker == 0x00 || marker == 0xFF || (marker >= 0xD0 && marker <= 0xD7)) {  // stuffing, fill, restart
+      at += marker == 0xFF ? 1 : 2;
+      continue;
+    }
+    if (marker == 0xD9) return true;  // the end of the picture
+    const size_t length = size_t{b[at + 2]} << 8 | b[at + 3];
+    if (length < 2 || at + 2 + length > b.size()) return true;  // the decoder refuses it by itself
+    if (marker == 0xC4) {
+      for (size_t table = at + 4; table < at + 2 + length;) {
+        if (table + 17 > at + 2 + length) return false;
+        size_t symbols = 0;
+        for (int i = 1; i <= 16; ++i) symbols += b[table + i];
+        if (symbols > 256) return false;
+        table += 17 + symbols;
+      }
+    }
+    at += 2 + length;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::vector<uint8_t> PictureAsBitmap(const std::filesystem::path& file) {
@@ -125,6 +157,9 @@ std::vector<uint8_t> BitmapOfPicture(const std::vector<uint8_t>& bytes, const st
                       " is too large (decoding it would take " + std::to_string(peak >> 20) + " MB; at most " +
                       std::to_string(kDecodingBudget >> 20) + " MB, about 40 million pixels)");
   }
+  if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8 && !JpegTablesFit(bytes))
+    throw ToolError(file.string() + ": cannot be decoded as a PNG, JPEG, GIF or BMP picture (a Huffman table "
+                    "holds more than 256 codes)");
   std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
       stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height,
                             &channels, 4),

@@ -12,6 +12,12 @@
 namespace saverpack {
 namespace {
 
+// A regular file is there; a name the system cannot even look up (too long, say) is no file.
+bool IsFileAt(const std::filesystem::path& path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(path, error);
+}
+
 // Default destinations by slot: the installer's own record 6, the Windows folder's support files
 // 3, the program 2, the data file 4, everything else 5.
 constexpr int32_t kDefaultDestination[kMemberCount] = {6, 3, 3, 5, 5, 5, 2, 5, 4, 5, 5};
@@ -196,7 +202,7 @@ class Loader {
       // The data file is built from [data]; only its name and compression come from here.
     } else if (auto path = Text(table->get("path"), (std::string("files.") + SlotKey(slot) + ".path").c_str())) {
       plan.source = Resolve(*path);
-      if (!std::filesystem::is_regular_file(plan.source))
+      if (!IsFileAt(plan.source))
         Problem(LineOf(table->get("path")), "no file at " + plan.source.string());
     }
     plan.present = true;
@@ -240,7 +246,7 @@ class Loader {
       }
     }
     SlotSpec& codec = project_.slots[msCompressionLib];
-    if (codec.present && codec.source == defaultCodec_ && !std::filesystem::is_regular_file(defaultCodec_))
+    if (codec.present && codec.source == defaultCodec_ && !IsFileAt(defaultCodec_))
       Problem(codec.line, "files.codec has no path, and there is no impborl.dll beside saverpack at " +
                               defaultCodec_.string());
     if (!codec.present) {
@@ -250,7 +256,7 @@ class Loader {
       codec.compression = Compression::Never;
       codec.line = 1;
       codec.payloadName = "impborl.dat";
-      if (!std::filesystem::is_regular_file(defaultCodec_))
+      if (!IsFileAt(defaultCodec_))
         Problem(1, "no [files.codec] and no impborl.dll beside saverpack at " + defaultCodec_.string());
     }
     ArrangeUninstall();
@@ -405,7 +411,7 @@ class Loader {
     if (const toml::node* path = table->get("path")) {
       if (auto text = Text(path, "path")) {
         entry.source = Resolve(*text);
-        if (!std::filesystem::is_regular_file(*entry.source))
+        if (!IsFileAt(*entry.source))
           Problem(LineOf(path), "no file at " + entry.source->string());
       }
     } else if (entry.kind != kCopiedEntry &&
@@ -499,7 +505,7 @@ class Loader {
 
 Project LoadProject(const std::filesystem::path& file, const std::filesystem::path& defaultCodec,
                     const std::filesystem::path& defaultLauncher) {
-  if (!std::filesystem::is_regular_file(file)) throw ToolError(file.string() + ": no such project file");
+  if (!IsFileAt(file)) throw ToolError(file.string() + ": no such project file");
   return Loader(file, defaultCodec, defaultLauncher).Load();
 }
 
