@@ -147,6 +147,10 @@ std::vector<uint8_t> BitmapOfPicture(const std::vector<uint8_t>& bytes, const st
   if (IsBoxBitmap(bytes)) return bytes;
   if (bytes.size() > static_cast<size_t>(INT32_MAX))
     throw ToolError(file.string() + ": too large for a picture");
+  // Before the decoder reads even the header: its JPEG reader takes the tables on the way.
+  if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8 && !JpegTablesFit(bytes))
+    throw ToolError(file.string() + ": cannot be decoded as a PNG, JPEG, GIF or BMP picture (a Huffman table "
+                    "holds more than 256 codes)");
   int width = 0, height = 0, channels = 0;
   // A small file can claim a huge picture: the canvas it claims is judged before anything is
   // decoded, by what the decoder itself holds at its peak for that format.
@@ -157,9 +161,6 @@ std::vector<uint8_t> BitmapOfPicture(const std::vector<uint8_t>& bytes, const st
                       " is too large (decoding it would take " + std::to_string(peak >> 20) + " MB; at most " +
                       std::to_string(kDecodingBudget >> 20) + " MB, about 40 million pixels)");
   }
-  if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8 && !JpegTablesFit(bytes))
-    throw ToolError(file.string() + ": cannot be decoded as a PNG, JPEG, GIF or BMP picture (a Huffman table "
-                    "holds more than 256 codes)");
   std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
       stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height,
                             &channels, 4),
