@@ -106,33 +106,35 @@ int64_t DecodingPeak(const std::vector<uint8_t>& bytes, int width, int height) {
 }
 
 // Whether every Huffman table of a JPEG file holds at most the 256 symbols a table has room
-// for: the decoder builds its tables without looking, and writes past them otherwise. Walks the
-// markers, and the entropy-coded data between scans, to each DHT segment.
+// for: the decoder builds a table from its counts before it looks at them, and writes past it
+// otherwise. Walks the markers as the decoder does (skipping what lies between them, reading
+// zeros past the end of the file) to each DHT segment, and its tables as far as its length goes.
 bool JpegTablesFit(const std::vector<uint8_t>& b) {
+  auto byte = [&](size_t i) -> unsigned { return i < b.size() ? b[i] : 0; };
   size_t at = 2;
-  while (at + 4 <= b.size()) {
-    if (b[at] != 0xFF) {  // entropy-coded data: on to the next marker
+  while (at + 1 < b.size()) {
+    if (b[at] != 0xFF) {
       ++at;
       continue;
     }
-    const uint8_t marker = b[at + 1];
+    const unsigned marker = b[at + 1];
     if (marker == 0x00 || marker == 0xFF || (marker >= 0xD0 && marker <= 0xD7)) {  // stuffing, fill, restart
       at += marker == 0xFF ? 1 : 2;
       continue;
     }
     if (marker == 0xD9) return true;  // the end of the picture
-    const size_t length = size_t{b[at + 2]} << 8 | b[at + 3];
-    if (length < 2 || at + 2 + length > b.size()) return true;  // the decoder refuses it by itself
+    const size_t length = byte(at + 2) << 8 | byte(at + 3);
     if (marker == 0xC4) {
-      for (size_t table = at + 4; table < at + 2 + length;) {
-        if (table + 17 > at + 2 + length) return false;
+      for (size_t table = at + 4, left = length >= 2 ? length - 2 : 0; left > 0;) {
         size_t symbols = 0;
-        for (int i = 1; i <= 16; ++i) symbols += b[table + i];
+        for (size_t i = 1; i <= 16; ++i) symbols += byte(table + i);
         if (symbols > 256) return false;
+        if (left < 17 + symbols) break;
+        left -= 17 + symbols;
         table += 17 + symbols;
       }
     }
-    at += 2 + length;
+    at += 2 + std::max<size_t>(length, 2);
   }
   return true;
 }
