@@ -101,11 +101,48 @@ Text WindowsFolder() {
   return WithBackslash(result);
 }
 
-// This program's own file, by its long name (the system may start it by its 8.3 name).
+// A wide text in the ANSI code page, every character without its exact equal there as "?":
+// never the look-alike that the system's own conversion chooses (GetModuleFileNameA and
+// GetCommandLineA spell U+FF33, a full-width "S", as "S": a name holding it would name the file
+// beside it that has "S" there). A UTF-8 code page knows no such flag, and needs none.
+Text AnsiOf(const wchar_t* wide) {
+  const DWORD flagsTried[] = {WC_NO_BEST_FIT_CHARS, 0};
+  for (const DWORD flags : flagsTried) {
+    const int size = WideCharToMultiByte(CP_ACP, flags, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) {
+      if (GetLastError() == ERROR_INVALID_FLAGS) continue;
+      break;
+    }
+    char* ansi = static_cast<char*>(std::malloc(static_cast<size_t>(size)));
+    if (!ansi) ExitProcess(3);
+    const int got = WideCharToMultiByte(CP_ACP, flags, wide, -1, ansi, size, nullptr, nullptr);
+    Text result = got > 0 ? Text(ansi, static_cast<size_t>(got - 1)) : Text();
+    std::free(ansi);
+    return result;
+  }
+  return Text();
+}
+
+// This program's own file, by its long name (the system may start it by its 8.3 name), from its
+// wide name at the length the system needs: a character outside the code page is "?", so that no
+// path of ours names another file.
 Text OwnPath() {
-  char path[MAX_PATH + 1];
-  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  Text own(path, length < sizeof path ? length : 0);
+  DWORD size = MAX_PATH + 1;
+  Text own;
+  for (;;) {
+    wchar_t* wide = static_cast<wchar_t*>(std::malloc(size * sizeof(wchar_t)));
+    if (!wide) ExitProcess(3);
+    const DWORD length = GetModuleFileNameW(nullptr, wide, size);
+    // A name that fills the buffer may have been cut (Windows XP says nothing else).
+    const bool whole = length < size;
+    if (whole) {
+      wide[length] = L'\0';
+      own = AnsiOf(wide);
+    }
+    std::free(wide);
+    if (whole || size > 32768) break;
+    size *= 2;
+  }
   char longPath[MAX_PATH + 1];
   const DWORD longLength = GetLongPathNameA(own.c_str(), longPath, sizeof longPath);
   if (longLength && longLength < sizeof longPath) own = Text(longPath, longLength);
@@ -120,14 +157,16 @@ Text SaverName(const Text& own) {
   return dot == Text::npos ? name : name.Part(0, dot);
 }
 
-// The arguments as given, behind the program's own name.
+// The arguments as given, behind the program's own name, read from the wide command line: in
+// ANSI a character outside the code page is "?", never a look-alike (a full-width solidus and "u"
+// are not "/u", and a full-width quotation mark does not end the program's name).
 Text Arguments() {
-  const char* line = GetCommandLineA();
+  const wchar_t* line = GetCommandLineW();
   bool quoted = false;
-  for (; *line && (quoted || (*line != ' ' && *line != '\t')); ++line)
-    if (*line == '"') quoted = !quoted;
-  while (*line == ' ' || *line == '\t') ++line;
-  return line;
+  for (; *line && (quoted || (*line != L' ' && *line != L'\t')); ++line)
+    if (*line == L'"') quoted = !quoted;
+  while (*line == L' ' || *line == L'\t') ++line;
+  return AnsiOf(line);
 }
 
 bool IsUninstall(const Text& arguments) {

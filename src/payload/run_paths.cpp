@@ -23,19 +23,22 @@ void MakeFolder(const std::string& path) {
 }
 
 // Makes a new folder for Administrators and SYSTEM alone, owned by Administrators, with
-// inheritance to what is made in it; false when the folder was there already or cannot be made.
-// (A process that may not name Administrators as owner makes it with the list alone.)
-bool MakeAdminOnlyFolder(const std::string& path) {
+// inheritance to what is made in it; false when the folder was there already or cannot be made,
+// with the system's cause in failure. (A process that may not name Administrators as owner makes
+// it with the list alone.)
+bool MakeAdminOnlyFolder(const std::string& path, DWORD& failure) {
   for (const char* descriptor : {"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)"}) {
     SECURITY_ATTRIBUTES security{sizeof security, nullptr, FALSE};
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(descriptor, SDDL_REVISION_1, &security.lpSecurityDescriptor,
-                                                              nullptr))
+                                                              nullptr)) {
+      failure = GetLastError();
       continue;
+    }
     const BOOL made = CreateDirectoryA(path.c_str(), &security);
-    const DWORD error = GetLastError();
+    failure = GetLastError();
     LocalFree(security.lpSecurityDescriptor);
     if (made) return true;
-    if (error != ERROR_INVALID_OWNER) return false;
+    if (failure != ERROR_INVALID_OWNER) return false;
   }
   return false;
 }
@@ -139,19 +142,21 @@ unsigned long UnguessableNumber() {
 // The staging folder, held (StagingFolder): "QVF temp" in the Windows folder's TEMP where it is
 // ours (made now, or there already and for administrators alone), else a fresh folder that we
 // make under a new name. Ordinary users may create folders in that TEMP: one of theirs is never
-// written through. Empty when no folder of ours can be had.
-std::string OwnStagingFolder(const std::string& temp) {
+// written through. Empty when no folder of ours can be had, with the system's cause of the last
+// attempt that failed in failure.
+std::string OwnStagingFolder(const std::string& temp, DWORD& failure) {
   const std::string preferred = temp + "QVF temp";
-  const bool made = MakeAdminOnlyFolder(preferred);
+  const bool made = MakeAdminOnlyFolder(preferred, failure);
   StagingFolder = HoldFolder(preferred);
   if (StagingFolder && (made || IsAdminOnlyFolder(StagingFolder.Get(), preferred))) return preferred;
   StagingFolder.Reset();
   const unsigned long seed = UnguessableNumber();
   for (unsigned long n = 0; n < 100; ++n) {
     const std::string fresh = preferred + " " + HexOf(seed + n);
-    if (!MakeAdminOnlyFolder(fresh)) continue;
+    if (!MakeAdminOnlyFolder(fresh, failure)) continue;
     StagingFolder = HoldFolder(fresh);
     if (StagingFolder) return fresh;
+    failure = GetLastError();
   }
   return {};
 }
@@ -172,19 +177,54 @@ TStatus CopyInto(HANDLE copy, HANDLE source) {
   }
 }
 
-// The running installer's file, for reading, shared for reading alone: while it is held nobody
-// can write it, rename it or put another file in its place.
+// The program's own file by its wide name, at the length the system needs; empty when it has
+// none. Only the wide name is sure to be the file's: its ANSI spelling turns characters outside
+// the code page into look-alikes (U+FF33, a full-width "S", into "S") or "?", and may name
+// another file beside it.
+std::wstring OwnFileName() {
+  std::wstring name(MAX_PATH + 1, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+    // A name that fills the buffer may have been cut (Windows XP says nothing else).
+    if (length < name.size()) {
+      name.resize(length);
+      return name;
+    }
+    if (name.size() > 32768) return {};
+    name.resize(name.size() * 2);
+  }
+}
+
+// A full path as CreateFileW takes it at any length: beyond MAX_PATH only with the "\\?\" prefix.
+std::wstring OpenablePath(const std::wstring& path) {
+  if (path.size() < MAX_PATH || path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) return path;
+  if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
+  return L"\\\\?\\" + path;
+}
+
+// The display text of a wide name: what the system's ANSI functions would give for it.
+std::string AnsiText(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                       nullptr);
+  std::string ansi(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+  if (size > 0)
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), ansi.data(), size, nullptr, nullptr);
+  return ansi;
+}
+
+// The running installer's file, opened by its wide name, for reading, shared for reading alone:
+// while it is held nobody can write it, rename it or put another file in its place.
 FileHandle OpenRunningInstaller() {
-  return FileHandle(CreateFileA(RunPaths.ExePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  return FileHandle(CreateFileW(OpenablePath(OwnFileName()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 }  // namespace
 
 void HoldRunningInstaller() {
-  char exe[MAX_PATH + 1];
-  const DWORD exeLength = GetModuleFileNameA(nullptr, exe, sizeof exe);
-  RunPaths.ExePath.assign(exe, exeLength < sizeof exe ? exeLength : 0);
+  // Display text alone, for the boxes: nothing is opened by it.
+  RunPaths.ExePath = AnsiText(OwnFileName());
   RunningInstaller = OpenRunningInstaller();
 }
 
@@ -194,7 +234,10 @@ void PreparePaths() {
   RunPaths.WindowsDir = WindowsFolderPath();
   MakeFolder(RunPaths.WindowsDir + "TEMP\\");
   // Chosen once a run, and held: a second preparation keeps the folder it holds.
-  if (!StagingFolder) RunPaths.StagingDir = OwnStagingFolder(RunPaths.WindowsDir + "TEMP\\");
+  if (!StagingFolder) {
+    StagingFolderFailure = 0;
+    RunPaths.StagingDir = OwnStagingFolder(RunPaths.WindowsDir + "TEMP\\", StagingFolderFailure);
+  }
   if (RunPaths.StagingDir.empty()) {
     // No folder of ours: the copy fails, naming the file it would have made.
     RunPaths.StagingFile = StagingFileName(RunPaths.WindowsDir + "TEMP\\QVF temp", 1);
@@ -209,9 +252,10 @@ void PreparePaths() {
 
 TStatus MakeStagingCopy() {
   if (RunPaths.StagingDir.empty()) {
-    ShowSystemError(ERROR_CANNOT_MAKE, "Build Error: Problem copying " + RunPaths.ExePath + " to " +
-                                           RunPaths.StagingFile + ". ");
-    return ERROR_CANNOT_MAKE;
+    // The system's own cause (access denied, a path that is a file), else "cannot make".
+    const TStatus cause = StagingFolderFailure ? static_cast<TStatus>(StagingFolderFailure) : ERROR_CANNOT_MAKE;
+    ShowSystemError(cause, "Build Error: Problem copying " + RunPaths.ExePath + " to " + RunPaths.StagingFile + ". ");
+    return cause;
   }
   const TStatus cleared = ReplaceFile(RunPaths.StagingFile, true, ReplaceAttempts);
   if (cleared != kOk) return cleared;

@@ -7,14 +7,14 @@
 #include "run_state.h"
 #include "status_codes.h"
 
-// Fixes ExePath and opens the running installer's file (RunningInstaller): the program's first
-// step, before its window.
+// Opens the running installer's file by its wide name (RunningInstaller) and fixes ExePath, its
+// ANSI spelling for the boxes: the program's first step, before its window.
 void HoldRunningInstaller();
 
 // Holds the running installer's file unless it is held already, then fixes WindowsDir,
 // StagingDir and StagingFile. The staging folder is one of our own: "QVF temp" made now for
 // Administrators and SYSTEM alone, or there already and as closed, else a fresh folder beside it
-// (a failure shows up when the copy fails).
+// (a failure shows up when the copy fails, with the system's cause of the last attempt).
 void PreparePaths();
 
 // Copies the running file, through RunningInstaller, to StagingFile, clearing an old file there

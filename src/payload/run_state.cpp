@@ -5,6 +5,7 @@
 TRunPaths RunPaths;
 FileHandle RunningInstaller;
 FileHandle StagingFolder;
+DWORD StagingFolderFailure = 0;
 FileHandle StagingCopy;
 TFilesJournal FilesJournal;
 TPayloadHeader PayloadHeader;

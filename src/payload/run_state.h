@@ -12,7 +12,8 @@
 
 struct TRunPaths {
   std::string WindowsDir;    // ends in "\"
-  std::string ExePath;       // the running installer file
+  std::string ExePath;       // the running installer's file in ANSI, for texts alone: characters
+                             // outside the code page become look-alikes, another file's name
   std::string StagingDir;    // WindowsDir + "TEMP\QVF temp" where that folder is ours, else a
                              // fresh one of ours beside it, or empty when none could be had;
                              // no trailing "\"
@@ -59,6 +60,9 @@ extern FileHandle RunningInstaller;
 // The staging folder, held from its choice until the window closes, without delete sharing: nobody
 // removes it or puts a link in its place meanwhile.
 extern FileHandle StagingFolder;
+// Why no staging folder of ours could be had (StagingDir empty): the system's code of the last
+// attempt that failed, 0 when none did.
+extern DWORD StagingFolderFailure;
 // The staging copy, written through this handle and held from its making until the window closes,
 // when closing it deletes the file: others may read it (sharing delete) but not write or rename it.
 extern FileHandle StagingCopy;

@@ -60,6 +60,25 @@ bool IsOurEntry(HKEY key) {
   return lstrcmpiA(value, OurUninstallString().c_str()) == 0 || lstrcmpiA(value, unquoted.c_str()) == 0;
 }
 
+// Whether a key without an UninstallString holds nothing but what this installer writes: no
+// subkey, and no value but our DisplayName. Such a key was left by us (a removal that could not
+// delete the key, a writing that stopped before UninstallString), and is no other program's.
+bool IsLeftByUs(HKEY key) {
+  DWORD subkeys = 0, values = 0;
+  if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                       nullptr) != ERROR_SUCCESS ||
+      subkeys != 0 || values > 1)
+    return false;
+  if (values == 0) return true;
+  char value[1024];
+  DWORD type = 0, size = sizeof value - 1;
+  if (RegQueryValueExA(key, "DisplayName", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+      type != REG_SZ)
+    return false;
+  value[size] = '\0';
+  return lstrcmpiA(value, (RunPaths.SaverName + " Screen Saver").c_str()) == 0;
+}
+
 }  // namespace
 
 TStatus WriteUninstallEntry() {
@@ -71,7 +90,7 @@ TStatus WriteUninstallEntry() {
                       &disposition) != ERROR_SUCCESS)
     RaiseGeneralFailure("Failed to create key", keyPath);
   RegKey key(raw);
-  if (disposition == REG_OPENED_EXISTING_KEY && !IsOurEntry(key.Get()))
+  if (disposition == REG_OPENED_EXISTING_KEY && !IsOurEntry(key.Get()) && !IsLeftByUs(key.Get()))
     throw EGeneralFailure("No uninstall entry was written: HKEY_LOCAL_MACHINE\\" + keyPath +
                           " belongs to another program");
   SetString(key.Get(), "DisplayName", RunPaths.SaverName + " Screen Saver");

@@ -14,8 +14,9 @@ TStatus ActivateSaver();
 
 // The uninstall entry under HKEY_LOCAL_MACHINE; none for an empty name, which would name the
 // Uninstall key itself. Only an entry of its own is written or removed: a key this run creates,
-// or one whose UninstallString is already the one written. Refused writes, and another program's
-// key of the same name (left as it is), throw EGeneralFailure.
+// or one whose UninstallString is already the one written; a key without an UninstallString that
+// holds nothing but the DisplayName written (or nothing at all) is written too. Refused writes,
+// and another program's key of the same name (left as it is), throw EGeneralFailure.
 TStatus WriteUninstallEntry();
 void RemoveUninstallEntry();
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <new>
 
 #include "activation.h"
@@ -48,6 +49,11 @@ void RunFinishingStep(void (*operation)()) {
     ShowGeneralError(failure.what());
   } catch (const std::bad_alloc&) {
     ShowGeneralError("Out of memory");
+  } catch (const std::exception& failure) {
+    ShowGeneralError(failure.what());
+  } catch (...) {
+    // Nothing may skip the run's ending (EndRun) after the installation stands.
+    ShowGeneralError("Unexpected failure");
   }
 }
 

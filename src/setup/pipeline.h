@@ -9,6 +9,6 @@
 TStatus RunInstallation();
 
 // One operation of the last step, which follows a finished installation and never undoes it: a
-// refusal (the uninstall entry's key, the shell) or a failed allocation is shown by the general
-// error display and the run goes on.
+// refusal (the uninstall entry's key, the shell), a failed allocation or any other exception is
+// shown by the general error display and the run goes on.
 void RunFinishingStep(void (*operation)());

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <gtest/gtest.h>
+
 #include "test_paths.h"
 #include "win32_fixtures.h"
 
@@ -49,6 +51,12 @@ InstallerRun::InstallerRun(const std::vector<uint8_t>& image) {
   path = TempFolder() + "Aquarium-Setup.exe";
   WriteAll(path, image);
   process = driver::Start("\"" + path + "\"");
+}
+
+InstallerRun::InstallerRun(const std::wstring& widePath, const std::vector<uint8_t>& image) {
+  path = AnsiSpelling(widePath);
+  WriteAllWide(widePath, image);
+  process = StartWide(L"\"" + widePath + L"\"", widePath.substr(0, widePath.rfind(L'\\') + 1));
 }
 
 InstallerRun::~InstallerRun() {
@@ -127,4 +135,44 @@ std::string SystemIniSaver() {
   char value[MAX_PATH];
   GetPrivateProfileStringA("boot", "SCRNSAVE.EXE", "<none>", value, sizeof value, "system.ini");
   return value;
+}
+
+std::wstring Widened(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                                         static_cast<int>(wide.size()));
+  wide.resize(length > 0 ? static_cast<size_t>(length) : 0);
+  return wide;
+}
+
+std::string AnsiSpelling(const std::wstring& text) {
+  std::string ansi(text.size() * 2, '\0');
+  const int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), ansi.data(),
+                                         static_cast<int>(ansi.size()), nullptr, nullptr);
+  ansi.resize(length > 0 ? static_cast<size_t>(length) : 0);
+  return ansi;
+}
+
+void WriteAllWide(const std::wstring& path, const std::vector<uint8_t>& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+  EXPECT_EQ(written, bytes.size());
+  CloseHandle(file);
+}
+
+driver::Process StartWide(const std::wstring& commandLine, const std::wstring& folder) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  std::wstring line = commandLine;
+  driver::Process process;
+  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.empty() ? nullptr : folder.c_str(),
+                     &startup, &info)) {
+    CloseHandle(info.hThread);
+    process.handle = info.hProcess;
+    process.id = info.dwProcessId;
+  }
+  return process;
 }

@@ -23,6 +23,9 @@ struct InstallerRun {
   InstallerRun(const TPayloadOptions& options, const TMemberInputs& members);
   // Runs a file of these bytes: a damaged or cut installer.
   explicit InstallerRun(const std::vector<uint8_t>& image);
+  // Runs these bytes from a file of this wide name, which the ANSI code page may not spell,
+  // started by that name in its folder as Explorer starts it (path: its ANSI spelling).
+  InstallerRun(const std::wstring& widePath, const std::vector<uint8_t>& image);
   ~InstallerRun();
 
   // Waits for a box of the installer with the caption, reads its text and clicks its button.
@@ -50,3 +53,11 @@ std::string SystemIniSaver();
 
 // The text of a box: its static control that carries text.
 std::string BoxText(HWND box);
+
+// Names that the ANSI code page may not spell: a wide text, and its ANSI spelling as the system
+// gives it (characters outside the code page become their best-fit look-alikes or "?").
+std::wstring Widened(const std::string& text);
+std::string AnsiSpelling(const std::wstring& text);
+void WriteAllWide(const std::wstring& path, const std::vector<uint8_t>& bytes);
+// Starts a wide command line through CreateProcessW, in the folder given (none: ours).
+driver::Process StartWide(const std::wstring& commandLine, const std::wstring& folder = {});

@@ -205,6 +205,46 @@ TEST_F(Launcher, RemovesOnlyAsTheProgramItsOwnUninstallEntryRuns) {
   EXPECT_TRUE(UninstallEntryExists(kName));
 }
 
+// Runs a wide command line; answers the first box it shows with No (or OK) and returns
+// "<caption>: <text>", or nothing when it ended without one.
+std::string FirstBoxOf(const std::wstring& commandLine, long& exitCode) {
+  driver::Process run = StartWide(commandLine);
+  std::string seen;
+  const DWORD start = GetTickCount();
+  while (seen.empty() && WaitForSingleObject(run.handle, 50) == WAIT_TIMEOUT && GetTickCount() - start < 15000)
+    for (HWND box : driver::WindowsOf(run.id)) {
+      seen = driver::Text(box) + ": " + BoxText(box);
+      HWND no = driver::FindChild(box, "Button", "&No");
+      driver::Click(no ? no : driver::FindChild(box, "Button", "OK"));
+      break;
+    }
+  exitCode = driver::WaitForExit(run, 15000);
+  return seen;
+}
+
+// Names and arguments that the ANSI code page cannot spell are never taken for their best-fit
+// look-alikes: a copy named "\uFF21quarium Deluxe.scr" ("Aquarium Deluxe.scr" in ANSI) is not the
+// launcher it spells, and "\uFF0Fu" is not "/u".
+TEST_F(Launcher, ALookAlikeNameOrArgumentRemovesNothing) {
+  Install();
+  const std::wstring lookAlike = Widened(WindowsFolder()) + L"\uFF21quarium Deluxe.scr";
+  ASSERT_EQ(AnsiSpelling(lookAlike), launcherPath);
+  WriteAllWide(lookAlike, ReadAll(driver::HostPath(LAUNCHER_EXE)));
+  long code = 0;
+  EXPECT_EQ(FirstBoxOf(L"\"" + lookAlike + L"\" /u", code),
+            "?quarium Deluxe: " + WindowsFolder() + "?quarium Deluxe.scr has no screen-saver name: nothing was removed.");
+  EXPECT_EQ(code, 1);
+  DeleteFileW(lookAlike.c_str());
+
+  // Not an uninstallation: the program runs with the argument, the look-alike as "?".
+  EXPECT_EQ(FirstBoxOf(L"\"" + Widened(launcherPath) + L"\" \uFF0Fu", code), "");
+  EXPECT_EQ(code, 7);
+  EXPECT_NE(ReadLog(log).find("saver ?u in "), std::string::npos) << ReadLog(log);
+  EXPECT_TRUE(FileExists(launcherPath));
+  EXPECT_TRUE(FileExists(saverDir + kName + ".scr"));
+  EXPECT_TRUE(UninstallEntryExists(kName));
+}
+
 // A saver's folder that is itself a link is removed as a link: what it points at stays.
 TEST_F(Launcher, ASaverFolderThatIsALinkIsNotWalked) {
   Install();

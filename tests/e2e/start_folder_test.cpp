@@ -52,4 +52,65 @@ TEST(StartFolder, NothingPlantedBesideTheInstallerIsEverLoaded) {
   if (display) SendDlgItemMessageA(display, IDCANCEL, BM_CLICK, 0, 0);
 }
 
+// A silent installer of the screen saver of this name, its program of these bytes.
+std::vector<uint8_t> SilentInstaller(const std::string& name, const std::vector<uint8_t>& program) {
+  TPayloadOptions options;
+  options.ContentMode = cmSilent;
+  options.SaverName = name;
+  TMemberInputs members = PictureMembers(false);
+  members[msSaverEngine] = Member(name + ".scr", program, 2);
+  TDataEntryInput entry;
+  entry.Name = "notes.txt";
+  entry.Stored = TextBytes(50);
+  entry.FileSize = 50;
+  members[msDataFile] = Member(name + ".ssd", BuildDataFile({}, 0, {entry}), 4);
+  return BuildInstallerImage(BuiltInstallExe(), options, members);
+}
+
+// Screen savers these tests install, taken away before and after.
+class LookAlikeName : public ::testing::Test {
+ protected:
+  void SetUp() override { Remove(); }
+  void TearDown() override { Remove(); }
+  static void Remove() {
+    for (const char* name : {"Genuine", "Intruder"}) {
+      DeleteFileA((WindowsFolder() + name + ".scr").c_str());
+      DeleteUninstallEntry(name);
+    }
+  }
+};
+
+// U+FF33 FULLWIDTH LATIN CAPITAL LETTER S: the ANSI code page has no such letter, and the
+// system's best fit for it is "S". The file started is the one read, whatever its ANSI spelling
+// names.
+TEST_F(LookAlikeName, TheInstallerStartedIsTheOneThatInstalls) {
+  const std::string start = TempFolder();
+  const std::wstring started = Widened(start) + L"\uFF33aver-Setup.exe";
+  ASSERT_EQ(AnsiSpelling(started), start + "Saver-Setup.exe");
+  WriteAll(start + "Saver-Setup.exe", SilentInstaller("Intruder", TextBytes(700)));
+  InstallerRun run(started, SilentInstaller("Genuine", TextBytes(900)));
+  ASSERT_NE(run.process.handle, nullptr);
+  const auto boxes = run.AnswerBoxesUntilExit(60000);
+  EXPECT_FALSE(FileExists(WindowsFolder() + "Intruder.scr"));
+  EXPECT_EQ(UninstallValue("Intruder", "DisplayName"), "<none>");
+  // Refusing would be sound too; this installer can read itself, and installs.
+  EXPECT_TRUE(boxes.empty()) << boxes[0];
+  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_EQ(ReadAll(WindowsFolder() + "Genuine.scr"), TextBytes(900));
+  EXPECT_EQ(UninstallValue("Genuine", "DisplayName"), "Genuine Screen Saver");
+}
+
+// A folder whose name the ANSI code page cannot spell (a user's download folder named in another
+// script) still installs: nothing is opened by its ANSI spelling.
+TEST_F(LookAlikeName, AFolderNamedOutsideTheCodePageStillInstalls) {
+  const std::wstring folder = Widened(TempFolder()) + L"\uFF33avers \u65E5\u672C\\";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << GetLastError();
+  InstallerRun run(folder + L"Setup.exe", SilentInstaller("Genuine", TextBytes(900)));
+  ASSERT_NE(run.process.handle, nullptr);
+  const auto boxes = run.AnswerBoxesUntilExit(60000);
+  EXPECT_TRUE(boxes.empty()) << boxes[0];
+  EXPECT_EQ(run.WaitForExit(), 0);
+  EXPECT_EQ(ReadAll(WindowsFolder() + "Genuine.scr"), TextBytes(900));
+}
+
 }  // namespace

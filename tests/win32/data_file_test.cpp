@@ -223,4 +223,41 @@ TEST_F(Activation, AnotherProgramsEntryOfTheSameNameIsLeftAsItIs) {
   DeleteUninstallEntry("Aquarium Test");
 }
 
+// A key that an earlier removal could not take away (its values gone, or the writing stopped
+// before UninstallString) holds nothing of anybody else's: the installation writes its entry
+// there. A key with any other value stays another program's.
+TEST_F(Activation, AKeyWithoutAnUninstallStringIsOursWhenItHoldsNothingElse) {
+  const auto written = [] {
+    try {
+      WriteUninstallEntry();
+      return true;
+    } catch (const EGeneralFailure&) {
+      return false;
+    }
+  };
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, UninstallEntryPath("Aquarium Test").c_str(), 0, nullptr, 0,
+                            KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_TRUE(written()) << "an empty key";
+  EXPECT_EQ(UninstallValue("Aquarium Test", "UninstallString"), "\"" + WindowsFolder() + "Aquarium Test.scr\" /u");
+  DeleteUninstallEntry("Aquarium Test");
+
+  SetUninstallValue("Aquarium Test", "DisplayName", "Aquarium Test Screen Saver");
+  EXPECT_TRUE(written()) << "our name alone";
+  EXPECT_EQ(UninstallValue("Aquarium Test", "UninstallString"), "\"" + WindowsFolder() + "Aquarium Test.scr\" /u");
+  DeleteUninstallEntry("Aquarium Test");
+
+  SetUninstallValue("Aquarium Test", "DisplayName", "Aquarium Test Screen Saver");
+  SetUninstallValue("Aquarium Test", "Publisher", "Other Corp");
+  EXPECT_FALSE(written()) << "another value beside our name";
+  EXPECT_EQ(UninstallValue("Aquarium Test", "UninstallString"), "<none>");
+  DeleteUninstallEntry("Aquarium Test");
+  SetUninstallValue("Aquarium Test", "DisplayName", "Aquarium Test 2000");
+  EXPECT_FALSE(written()) << "another name";
+  EXPECT_EQ(UninstallValue("Aquarium Test", "UninstallString"), "<none>");
+  DeleteUninstallEntry("Aquarium Test");
+}
+
 }  // namespace

@@ -2,6 +2,9 @@
 // refusal after the work is done, or a lack of memory leaves.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
+#include "activation.h"
 #include "data_file_writer.h"
 #include "dcl.h"
 #include "failing_allocation.h"
@@ -81,13 +84,35 @@ TEST_F(Pipeline, ARefusedUninstallEntryIsShownAndTheInstallationStands) {
 
 TEST_F(Pipeline, AFailedAllocationInTheLastStepIsShownAndTheInstallationStands) {
   Stage();
-  ASSERT_EQ(RunInstallation(), 0);
-  boxes.general.clear();
-  RunFinishingStep([] { throw std::bad_alloc(); });
+  DisplayPropertiesWindow panel;
+  // A name of a length of its own: the uninstall entry's key path is the run's one allocation of
+  // its size, made in the last step, after the files are in place.
+  RunPaths.SaverName = std::string(180, 'n');
+  const size_t keyPathSize = UninstallKeyPath().size() + 1;
+  {
+    FailingAllocation noKeyPath(keyPathSize, 0);
+    EXPECT_EQ(RunInstallation(), 0);
+  }
   EXPECT_EQ(boxes.general, std::vector<std::string>{"Out of memory."});
+  EXPECT_FALSE(UninstallEntryExists(RunPaths.SaverName));  // the step that failed wrote nothing
+  // What the installation wrote stands: a failed run would take the program back and close
+  // Display Properties a second time.
   EXPECT_EQ(ReadAll(Program()), TextBytes(3000));
-  EXPECT_EQ(UninstallValue("Aquarium Test", "DisplayName"), "Aquarium Test Screen Saver");
-  DeleteUninstallEntry("Aquarium Test");
+  for (const char* name : {"bubbles.scf", "saver1.dll", "saver2.dll"})
+    EXPECT_TRUE(FileExists(RunPaths.SaverDir + name)) << name;
+  EXPECT_EQ(DisplayPropertiesWindow::Cancels, 1);
+  // The run's ending ran: the journal and the data file are gone.
+  EXPECT_FALSE(FileExists(RunPaths.SaverIniPath));
+  EXPECT_FALSE(FileExists(RunPaths.DataFilePath));
+  DeleteUninstallEntry(RunPaths.SaverName);
+}
+
+// Whatever else the last step throws is shown by the general error display, and the run goes on
+// to its ending.
+TEST_F(Pipeline, AnyOtherFailureInTheLastStepIsShownAndGoesNoFurther) {
+  RunFinishingStep([] { throw std::length_error("basic_string::_M_create"); });
+  RunFinishingStep([] { throw 42; });
+  EXPECT_EQ(boxes.general, (std::vector<std::string>{"basic_string::_M_create.", "Unexpected failure."}));
 }
 
 TEST_F(Pipeline, OutOfMemoryIsMinus7WithTheUsualEnding) {

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "error_boxes.h"
 #include "file_io.h"
 #include "general_error.h"
 #include "run_paths.h"
@@ -84,6 +85,30 @@ TEST(Staging, AUnixLinkInTheFoldersPlaceIsNotWrittenThrough) {
   EXPECT_FALSE(FileExists(elsewhere + "\\temp1.dat"));
   RemoveUnixLink(kStaging);
   ClearStaging();
+}
+
+// Where no staging folder of ours can be had (the Windows folder's TEMP is a file), the copy
+// fails with the system's own cause of the last attempt, its code and its text, not a stand-in.
+TEST(Staging, NoFolderOfOursFailsWithTheSystemsCause) {
+  ClearStaging();
+  const std::string temp = kTempFolder.substr(0, kTempFolder.size() - 1);
+  ASSERT_TRUE(MoveFileA(temp.c_str(), (temp + ".away").c_str())) << GetLastError();
+  WriteAll(temp, {0});
+  const BOOL probeMade = CreateDirectoryA((kStaging + " probe").c_str(), nullptr);
+  const TStatus cause = static_cast<TStatus>(GetLastError());
+  PreparePaths();
+  CapturedBoxes boxes;
+  const TStatus code = MakeStagingCopy();
+  const std::string stagingDir = RunPaths.StagingDir;
+  ClearStaging();
+  DeleteFileA(temp.c_str());
+  ASSERT_TRUE(MoveFileA((temp + ".away").c_str(), temp.c_str())) << GetLastError();
+  ASSERT_FALSE(probeMade);
+  EXPECT_EQ(stagingDir, "");
+  EXPECT_NE(cause, ERROR_CANNOT_MAKE);
+  EXPECT_EQ(code, cause);
+  EXPECT_EQ(boxes.texts, std::vector<std::string>{"Build Error: Problem copying " + RunPaths.ExePath + " to " + kStaging +
+                                                  "\\temp1.dat. \r\n\r\n" + SystemErrorText(cause)});
 }
 
 // A Windows folder longer than MAX_PATH (the system reports the size it needs) is read whole.
