@@ -15,24 +15,26 @@ import { after, before, test } from "node:test";
 import { chromium } from "playwright-core";
 
 import {
-  colourMovie, damagedInstallers, demoInstaller, extracted, flashInstaller, listJson, readBmp,
-  dist, readPng, root, saverpack, tempFolder, verifyWords,
+  colourMovie, damagedInstallers, demoInstaller, extracted, fakeTool, flashInstaller, kToolNames, listJson, movieAsks,
+  readBmp, dist, readPng, root, saverpack, tempFolder, toolNamedInstaller, verifyWords,
 } from "./fixtures.mjs";
 
 const kChromium = process.env.STUDIO_CHROMIUM || "/usr/bin/chromium";
 let folder, demo, server, address, context, page;
 const pageErrors = [];
 const servers = new Set();  // the origins of the studios the page may reach
+const serverLog = [];       // the lines the first studio wrote on stderr (its refusals)
 
 // Starts `saverpack studio FILE --no-open` and waits for the address it prints.
-function startStudio(file, binary = saverpack) {
+function startStudio(file, binary = saverpack, log = null) {
   const child = spawn(binary, ["studio", file, "--no-open"], { stdio: ["ignore", "pipe", "pipe"] });
+  child.stderr.on("data", (chunk) => log?.push(...String(chunk).split("\n").filter(Boolean)));
   return new Promise((resolve, reject) => {
     let out = "";
     const timer = setTimeout(() => reject(new Error(`saverpack studio printed no address: ${out}`)), 10000);
     child.stdout.on("data", (chunk) => {
       out += chunk;
-      const found = out.match(/Studio: (http:\/\/127\.0\.0\.1:\d+\/[0-9a-f]+\/\S*)/);
+      const found = out.match(/Studio: (http:\/\/\S+)/);
       if (found) {
         clearTimeout(timer);
         resolve({ child, address: found[1] });
@@ -45,7 +47,7 @@ function startStudio(file, binary = saverpack) {
 before(async () => {
   folder = tempFolder();
   demo = demoInstaller(folder);
-  ({ child: server, address } = await startStudio(demo));
+  ({ child: server, address } = await startStudio(demo, saverpack, serverLog));
   servers.add(new URL(address).origin);
   context = await chromium.launchPersistentContext(mkdtempSync(join(tmpdir(), "studio-chromium-")), {
     executablePath: kChromium,
@@ -144,10 +146,10 @@ test("the demo through saverpack studio: its window, its picture pixel for pixel
   // The demo's own movie, a data-file entry, plays from its Play button at its own size.
   const blue = [90, 168, 224];
   await page.click("[data-entry='2'] .play");
-  await page.waitForSelector("#player-stage ruffle-player");
-  const stage = await page.locator("#player-stage ruffle-player").boundingBox();
+  await page.waitForSelector("#player-stage iframe");
+  const stage = await page.locator("#player-stage iframe").boundingBox();
   assert.deepEqual([stage.width, stage.height], [350, 150]);
-  assert.deepEqual(await colourOf("#player-stage ruffle-player", blue), blue);
+  assert.deepEqual(await colourOf("#player-stage iframe", blue), blue);
   await page.click("#player-close");
 });
 
@@ -211,10 +213,10 @@ test("a Flash movie of our own plays in the content panel and from the Play butt
   const small = flashInstaller(join(folder, "green"), colourMovie(green, 120, 80));
   await openThroughChooser(small);
   await page.click("[data-entry='1'] .play");
-  await page.waitForSelector("#player-stage ruffle-player");
-  const box = await page.locator("#player-stage ruffle-player").boundingBox();
+  await page.waitForSelector("#player-stage iframe");
+  const box = await page.locator("#player-stage iframe").boundingBox();
   assert.deepEqual([box.width, box.height], [120, 80]);
-  assert.deepEqual(await colourOf("#player-stage ruffle-player", green), green);
+  assert.deepEqual(await colourOf("#player-stage iframe", green), green);
   await page.click("#player-close");
 
   // The Flash demo: its data file's first entry is made from the window's movie, and so is a
@@ -223,13 +225,74 @@ test("a Flash movie of our own plays in the content panel and from the Play butt
   execFileSync(saverpack, ["build", join(root, "demo/flash-demo.toml"), "--stub", join(root, "dist/install.exe"),
                            "-q", "-o", flashDemo], { stdio: ["ignore", "ignore", "pipe"] });
   await openThroughChooser(flashDemo);
-  await page.waitForSelector("#content-movie ruffle-player");
+  await page.waitForSelector("#content-movie iframe");
   assert.equal(await page.textContent("[data-entry='1'] [data-key='name']"), "screensaver.swf");
   assert.ok(await page.isVisible("[data-entry='1'] .play"));
   const [download] = await Promise.all([page.waitForEvent("download"), page.click("[data-entry='1'] .download")]);
   const saved = join(folder, "screensaver.swf");
   await download.saveAs(saved);
   assert.ok(readFileSync(saved).equals(readFileSync(join(root, "demo/bubbles.swf"))));
+});
+
+// A movie that asks for the server's files by every way AVM1 has, by relative addresses (which
+// the page's address would make the server's, with its token) and absolute ones (the token known):
+// while it plays in the window and from Play, no request but the player's own files leaves the
+// page, its frames or its worker, and the server refuses none either.
+test("a movie reaches nothing: loadMovieNum, loadVariablesNum and getURL, relative and absolute", async () => {
+  const at = new URL(address);
+  const token = at.pathname.split("/")[1];
+  const own = `${at.origin}/${token}/`;
+  const addresses = ["open/DemoSaver-Setup.exe", "tools/install.exe", "index.html", `${own}open/DemoSaver-Setup.exe`,
+                     `${own}tools/install.exe`, `http://127.0.0.1:${at.port}/${token}/tools/install.exe`,
+                     `http://localhost:${at.port}/${token}/index.html`];
+  const asks = addresses.flatMap((url) => [...movieAsks.loadMovieNum(url), ...movieAsks.loadVariablesNum(url),
+                                           ...movieAsks.loadVariablesNum(url, true), ...movieAsks.getURL(url, "_blank")]);
+  asks.push(...movieAsks.getURL("index.html", "_self"), ...movieAsks.getURL(`${own}index.html`, "_top"));
+  const purple = [120, 40, 160];
+  const reaching = flashInstaller(join(folder, "reaching"), colourMovie(purple, 200, 100, asks));
+  await page.goto(address.split("?")[0]);
+  await page.waitForLoadState("networkidle");
+
+  const requested = [];
+  const frames = [];  // each player frame's origin, and what became of its own request
+  const onRequest = (request) => requested.push(request);
+  context.on("request", onRequest);
+  const logged = serverLog.length;
+  try {
+    await openThroughChooser(reaching);
+    assert.deepEqual(await colourOf("#content-movie", purple), purple);
+    await page.waitForTimeout(3000);
+    await page.click("[data-entry='1'] .play");
+    assert.deepEqual(await colourOf("#player-stage", purple), purple);
+    await page.waitForTimeout(3000);
+    // A script in the player's frames, not only Ruffle, is held by their policy too.
+    for (const frame of page.frames().filter((f) => f.url().endsWith("/player.html")))
+      frames.push(await frame.evaluate((url) => new Promise((resolve) => {
+        const xhr = new XMLHttpRequest();
+        xhr.onload = () => resolve([self.origin, "loaded"]);
+        xhr.onerror = () => resolve([self.origin, "refused"]);
+        try { xhr.open("GET", url); xhr.send(); } catch { resolve([self.origin, "refused"]); }
+      }), `${own}index.html`));
+  } finally {
+    context.off("request", onRequest);
+  }
+  // The player's own files may come; a request a policy stopped never left the browser (Chromium
+  // reports it failed with "csp"): here the frames' two, and nothing else at all.
+  const playerFiles = new RegExp(`^/${token}/(player\\.html|player\\.js|ruffle/[\\w.]+\\.(js|wasm))$`);
+  const stopped = (r) => r.failure()?.errorText === "csp";
+  const strays = requested.filter((r) => {
+    const u = new URL(r.url());
+    return !stopped(r) && !["blob:", "data:"].includes(u.protocol) &&
+           !(u.origin === at.origin && playerFiles.test(u.pathname));
+  }).map((r) => r.url());
+  assert.deepEqual(strays, []);
+  assert.deepEqual(serverLog.slice(logged), []);
+  // Both played in frames of an origin of their own ("null").
+  assert.deepEqual(frames, [["null", "refused"], ["null", "refused"]]);
+  assert.deepEqual(requested.filter(stopped).map((r) => r.url()), [`${own}index.html`, `${own}index.html`]);
+  assert.equal(page.url(), address.split("?")[0]);
+  assert.deepEqual(pageErrors, []);
+  await page.click("#player-close");
 });
 
 test("damaged and foreign files: verify's words on the page, no page error, no hang", async () => {
@@ -253,8 +316,12 @@ test("damaged and foreign files: verify's words on the page, no page error, no h
 function get(path, host) {
   const url = new URL(address);
   return new Promise((resolve, reject) => {
-    const req = request({ host: "127.0.0.1", port: url.port, path, headers: { Host: host || url.host } },
-                        (res) => { res.resume(); res.on("end", () => resolve(res)); });
+    const req = request({ host: "127.0.0.1", port: url.port, path, headers: { Host: host || url.host } }, (res) => {
+      let text = "";
+      res.setEncoding("latin1");
+      res.on("data", (chunk) => { text += chunk; });
+      res.on("end", () => resolve(Object.assign(res, { text })));
+    });
     req.on("error", reject);
     req.end();
   });
@@ -289,6 +356,19 @@ test("the server: the token, the Host and the folder hold; each answer has its t
     assert.ok(answer.headers["content-security-policy"], `${what}: no policy`);
     assert.equal(answer.headers["x-content-type-options"], "nosniff", what);
   }
+  // The two documents carry their policies in meta elements too, for servers that send none: the
+  // header's, but for what only a header can give. The player's frame reaches nothing at all.
+  const directives = (policy) => policy.split(";").map((d) => d.trim()).filter(Boolean).sort();
+  for (const file of ["index.html", "player.html"]) {
+    const answer = await get(`/${token}/${file}`);
+    const meta = answer.text.match(/<meta http-equiv="Content-Security-Policy" content="([^"]*)">/);
+    assert.ok(meta, `${file}: no policy of its own`);
+    assert.deepEqual(directives(meta[1]), directives(answer.headers["content-security-policy"])
+      .filter((d) => !/^(frame-ancestors|sandbox) /.test(d)), file);
+  }
+  const player = directives((await get(`/${token}/player.html`)).headers["content-security-policy"]);
+  for (const directive of ["connect-src 'none'", "frame-ancestors 'self'", "sandbox allow-scripts"])
+    assert.ok(player.includes(directive), directive);
   const scripts = page_.headers["content-security-policy"].match(/script-src [^;]*/)[0];
   assert.doesNotMatch(scripts, /'unsafe-eval'|'unsafe-inline'/);
   assert.equal(page_.headers["referrer-policy"], "no-referrer");
@@ -325,6 +405,12 @@ const kDemoChoices = {
 
 async function newInstaller(choices, at = address) {
   await page.goto(at.split("?")[0]);
+  await fillForm(choices);
+}
+
+// The New installer form, in the page as it is, with the choices, the demo's entries, the
+// program as its own uninstall and Display Properties after installing.
+async function fillForm(choices) {
   await page.click("#new-installer");
   await page.fill('#maker [name="name"]', "DemoSaver");
   for (const [field, file] of Object.entries(choices)) await page.setInputFiles(`#maker [name="${field}"]`, file);
@@ -426,6 +512,43 @@ test("an opened installer in the form, changed (a new licence, the launcher as u
   await page.click("#build");
   await page.waitForSelector("#download-installer", { timeout: 60000 });
   assert.ok((await download("#download-installer")).equals(readFileSync(rebuilt)), "built again, it differs");
+  assert.deepEqual(pageErrors, []);
+});
+
+// What the form's installer is built from stays the studio's own: a stranger's installer whose
+// entries are named "../tools/install.exe" and so on, sent to the form (its entries named by their
+// last part there), then the same names handed to the worker as they came; afterwards, in the same
+// tab, the demo's files build the very bytes `saverpack build` makes of the page's project.
+test("entries named as paths to the studio's programs do not replace them: the next build is saverpack build's", async () => {
+  const stranger = toolNamedInstaller(join(folder, "stranger"));
+  await page.goto(address.split("?")[0]);
+  await openThroughChooser(stranger);
+  assert.equal(await page.textContent("[data-entry='1'] [data-key='name']"), "../tools/install.exe");
+  await page.click("#edit-opened");
+  await previewed();
+  assert.deepEqual(await page.$eval('#maker [name="entries"]', (input) => [...input.files].map((file) => file.name)),
+                   kToolNames);
+  await page.setInputFiles('#maker [name="entries"]', kToolNames.map((name) =>
+    ({ name: `../tools/${name}`, mimeType: "application/octet-stream", buffer: fakeTool(name) })));
+  await previewed();
+
+  await fillForm({ ...kDemoChoices });
+  await page.selectOption('#maker [name="uninstall"]', "launcher");
+  await previewed();
+  await page.click("#build");
+  await page.waitForFunction(() => document.getElementById("download-installer") ||
+                                   document.getElementById("build-state").textContent.startsWith("Not built"),
+                             null, { timeout: 60000 });
+  assert.deepEqual(await page.$$eval("#maker .message.problem", (nodes) => nodes.map((n) => n.textContent)), []);
+  const installer = await download("#download-installer");
+  const beside = tempFolder("studio-tools-");
+  for (const file of [...Object.values(kDemoChoices), join(root, "demo/readme.txt"), join(root, "demo/bubbles.swf")])
+    writeFileSync(join(beside, file.split("/").pop()), readFileSync(file));
+  writeFileSync(join(beside, "DemoSaver.toml"), await download("#download-project"));
+  execFileSync(saverpack, ["build", join(beside, "DemoSaver.toml"), "-q", "-o", join(beside, "cli.exe")],
+               { stdio: ["ignore", "ignore", "pipe"] });
+  assert.ok(installer.equals(readFileSync(join(beside, "cli.exe"))), "the page's build differs from saverpack build's");
+  assert.ok(!installer.includes("a stranger's"), "a stranger's program is in the installer");
   assert.deepEqual(pageErrors, []);
 });
 

@@ -59,8 +59,8 @@ export function demoInstaller(folder) {
 }
 
 // A Flash movie of a few dozen bytes: an uncompressed SWF whose only frame is its background
-// colour, width x height pixels.
-export function colourMovie([r, g, b], width = 350, height = 150) {
+// colour, width x height pixels, and runs the AVM1 actions given (bytes, as movieAsks makes them).
+export function colourMovie([r, g, b], width = 350, height = 150, actions = []) {
   const bits = 15;  // enough for 8191 pixels in twips, with the sign
   const values = [0, width * 20, 0, height * 20];
   const rect = [];
@@ -68,14 +68,33 @@ export function colourMovie([r, g, b], width = 350, height = 150) {
   for (const v of values) bitString += v.toString(2).padStart(bits, "0");
   while (bitString.length % 8) bitString += "0";
   for (let i = 0; i < bitString.length; i += 8) rect.push(parseInt(bitString.slice(i, i + 8), 2));
+  const doAction = [];
+  if (actions.length) {
+    const length = actions.length + 1;  // and ActionEndFlag
+    doAction.push(0x3f, 0x03, length & 255, (length >> 8) & 255, (length >> 16) & 255, length >>> 24, ...actions, 0);
+  }
   const body = [...rect, 0, 12, 1, 0,   // 12 frames a second, 1 frame
                 0x43, 0x02, r, g, b,    // SetBackgroundColor
+                ...doAction,            // DoAction (tag 12, long form)
                 0x40, 0x00,             // ShowFrame
                 0x00, 0x00];            // End
   const movie = Buffer.from([0x46, 0x57, 0x53, 6, 0, 0, 0, 0, ...body]);
   movie.writeUInt32LE(movie.length, 4);
   return movie;
 }
+
+// What a movie's ActionScript asks the player to load or open, as AVM1 actions:
+// loadMovieNum(url, 1) is ActionGetURL with the target "_level1"; loadVariablesNum(url, 0) pushes
+// the address and "_level0" and calls ActionGetURL2 with its load-variables flag (0x80; with 0x81
+// it sends the movie's variables along by GET); getURL(url, target) is ActionGetURL2 with no flag.
+const cString = (text) => [...Buffer.from(text, "latin1"), 0];
+const withLength = (code, body) => [code, body.length & 255, body.length >> 8, ...body];
+export const movieAsks = {
+  loadMovieNum: (url) => withLength(0x83, [...cString(url), ...cString("_level1")]),
+  loadVariablesNum: (url, sendVariables = false) =>
+    [...withLength(0x96, [0, ...cString(url), 0, ...cString("_level0")]), ...withLength(0x9a, [sendVariables ? 0x81 : 0x80])],
+  getURL: (url, target) => [...withLength(0x96, [0, ...cString(url), 0, ...cString(target)]), ...withLength(0x9a, [0])],
+};
 
 // An installer that plays `movie` in its window and carries it again as data-file entry 1.
 export function flashInstaller(folder, movie) {
@@ -99,6 +118,33 @@ path = "movie.swf"
 `);
   const out = join(folder, "Glow-Setup.exe");
   execFileSync(saverpack, ["build", join(work, "Glow.toml"), "--stub", join(dist, "install.exe"), "-q",
+                           "-o", out], { stdio: ["ignore", "ignore", "pipe"] });
+  return out;
+}
+
+// The programs an installer is built from, as the studio's worker keeps them beside the author's
+// files, and a stranger's recognisable fake of each.
+export const kToolNames = ["install.exe", "impborl.dll", "launcher.exe"];
+export const fakeTool = (name) => Buffer.from(`MZ a stranger's ${name}, not the studio's\n`);
+
+// A sound installer whose data-file entries are named as paths to those programs
+// ("../tools/install.exe", ...), each holding its fake: the installer writes them under their last
+// part, and a studio that took the names as paths would put them in place of its own programs.
+export function toolNamedInstaller(folder) {
+  const work = join(folder, "tool-named");
+  mkdirSync(work, { recursive: true });
+  for (const name of kToolNames) writeFileSync(join(work, name), fakeTool(name));
+  writeFileSync(join(work, "Stranger.scr"), Buffer.from("MZ a stand-in program"));
+  writeFileSync(join(work, "Stranger.toml"), `name = "Stranger"
+content = "none"
+[files.codec]
+path = "${join(dist, "impborl.dll")}"
+[files.program]
+path = "Stranger.scr"
+[data]
+${kToolNames.map((name) => `[[data.entries]]\nname = "../tools/${name}"\npath = "${name}"\n`).join("")}`);
+  const out = join(folder, "Stranger-Setup.exe");
+  execFileSync(saverpack, ["build", join(work, "Stranger.toml"), "--stub", join(dist, "install.exe"), "-q",
                            "-o", out], { stdio: ["ignore", "ignore", "pipe"] });
   return out;
 }

@@ -403,27 +403,82 @@ async function movieSize(bytes) {
   return width > 0 && height > 0 && width < 8192 && height < 8192 ? { width, height } : null;
 }
 
-window.RufflePlayer = window.RufflePlayer || {};
-window.RufflePlayer.config = {
-  publicPath: "ruffle/", polyfills: false, autoplay: "on", unmuteOverlay: "hidden",
-  splashScreen: false, contextMenu: "off", letterbox: "off", allowNetworking: "none",
-  openUrlMode: "deny", showSwfDownload: false, warnOnUnsupportedContent: false, logLevel: "error",
-};
+// ---- movies: played in a frame that reaches nothing -------------------------------------------
+// Ruffle runs in player.html, in a frame sandboxed to an origin of its own, whose policy allows no
+// connection: no address a movie makes, relative or absolute, reaches the server or carries its
+// token (player.js tells how). The frame's messages are a stranger's: only those of a frame the
+// page made count, and their values are taken as numbers and text only.
 
-function playInto(stage, bytes, name, width, height) {
-  if (!window.RufflePlayer.newest) {
-    stage.append(element("p", { class: "problem", text: "Ruffle, the Flash player, did not load." }));
-    return null;
+const kRuffleWasm = /^[0-9a-f]{16,64}\.wasm$/;
+const ruffleWasm = new Map();  // name -> the bytes, fetched once for every frame
+// A frame's window -> {frame, stage, name, onSize, movie (until sent), asked (wasm), playing, told}.
+const players = new WeakMap();
+
+function ruffleWasmBytes(name) {
+  if (!ruffleWasm.has(name)) {
+    const fetched = fetch(`ruffle/${name}`).then((response) => {
+      if (!response.ok) throw new Error(`ruffle/${name}: the studio server answered ${response.status}`);
+      return response.arrayBuffer();
+    });
+    fetched.catch(() => ruffleWasm.delete(name));
+    ruffleWasm.set(name, fetched);
   }
-  const player = window.RufflePlayer.newest().createPlayer();
-  player.style.width = `${width}px`;
-  player.style.height = `${height}px`;
-  stage.append(player);
-  const copy = bytes.slice().buffer;
-  player.ruffle().load({ data: copy, swfFileName: name }).catch((error) => {
-    stage.append(element("p", { class: "problem", text: `${name}: Ruffle cannot play it (${error.message || error})` }));
-  });
-  return player;
+  return ruffleWasm.get(name);
+}
+
+// Ruffle's wasm for a frame that asks before its movie plays, each of Ruffle's two builds once at
+// most; a copy each, as it is transferred.
+async function sendRuffleWasm(player, name) {
+  if (player.playing || !kRuffleWasm.test(name) || player.asked.has(name) || player.asked.size >= 2) return;
+  player.asked.add(name);
+  const target = player.frame.contentWindow;
+  try {
+    const copy = (await ruffleWasmBytes(name)).slice(0);
+    target?.postMessage({ type: "wasm", name, bytes: copy }, "*", [copy]);
+  } catch (error) {
+    target?.postMessage({ type: "wasm", name, bytes: null, problem: error.message }, "*");
+  }
+}
+
+function frameSize(frame, width, height) {
+  frame.style.width = `${width}px`;
+  frame.style.height = `${height}px`;
+}
+
+window.addEventListener("message", (event) => {
+  const player = event.source ? players.get(event.source) : undefined;
+  const message = event.data;
+  if (!player || !player.frame.isConnected || !message || typeof message !== "object") return;
+  const type = String(message.type);
+  if (type === "ready" && player.movie) {
+    const movie = player.movie;
+    player.movie = null;
+    event.source.postMessage({ type: "play", movie, name: player.name }, "*", [movie]);
+  } else if (type === "wasm") {
+    sendRuffleWasm(player, String(message.name));
+  } else if (type === "playing") {
+    player.playing = true;
+    player.frame.dataset.state = "playing";
+  } else if (type === "size") {
+    const width = Math.round(Number(message.width)), height = Math.round(Number(message.height));
+    if (player.onSize && width > 0 && height > 0 && width < 8192 && height < 8192) player.onSize(width, height);
+  } else if (type === "problem" && !player.told) {
+    player.told = true;
+    player.stage.append(element("p", { class: "problem",
+      text: `${player.name}: Ruffle cannot play it (${String(message.text).slice(0, 300)})` }));
+  }
+});
+
+// A frame playing the movie's bytes (a copy, handed over), width x height pixels; onSize gets the
+// movie's own size once Ruffle knows it.
+function playInto(stage, bytes, name, width, height, onSize) {
+  const frame = element("iframe", { class: "player-frame", src: "player.html", sandbox: "allow-scripts",
+                                    allow: "autoplay", referrerpolicy: "no-referrer", title: `${name}, played by Ruffle` });
+  frameSize(frame, width, height);
+  stage.append(frame);
+  players.set(frame.contentWindow, { frame, stage, name, onSize, movie: bytes.slice().buffer, asked: new Set(),
+                                     playing: false, told: false });
+  return frame;
 }
 
 function closePlayer() {
@@ -439,13 +494,9 @@ async function play(file) {
     const size = (await movieSize(bytes)) || { width: 550, height: 400 };
     $("player-title").textContent = `${file.name}, ${size.width} x ${size.height}`;
     $("player-box").hidden = false;
-    const player = playInto($("player-stage"), bytes, file.name, size.width, size.height);
-    if (player) player.addEventListener("loadedmetadata", () => {
-      const metadata = player.ruffle().metadata;
-      if (!metadata || !metadata.width) return;
-      player.style.width = `${metadata.width}px`;
-      player.style.height = `${metadata.height}px`;
-      $("player-title").textContent = `${file.name}, ${metadata.width} x ${metadata.height}`;
+    const frame = playInto($("player-stage"), bytes, file.name, size.width, size.height, (width, height) => {
+      frameSize(frame, width, height);
+      $("player-title").textContent = `${file.name}, ${width} x ${height}`;
     });
   } catch (error) {
     showPageError(error.message);
@@ -656,6 +707,12 @@ function putFiles(input, files) {
   input.files = transfer.files;
 }
 
+// A name from an opened installer as the form's file is named: its last part, as the installer
+// writes an entry (a name such as "../tools/install.exe" must not become a path in the worker).
+function lastPart(name) {
+  return String(name).split(/[\\/]/).pop();
+}
+
 // The opened installer's choices in the form: its name, options and files (the slots saverpack
 // fills in left to it again), ready to change and build.
 async function editOpened() {
@@ -678,14 +735,14 @@ async function editOpened() {
     delete input.dataset.kept;
     let file = record && !record.empty && !record.same_bytes_as ? fileEntry(report, "slot", from) : null;
     if (launched && launched[2] && field === "program") file = fileEntry(report, "entry", Number(launched[2]));
-    putFiles(input, file ? [new File([await bytesOf(file)], file.name || record.name)] : []);
+    putFiles(input, file ? [new File([await bytesOf(file)], lastPart(file.name || record.name))] : []);
     if (file && field !== "program") input.dataset.kept = "1";
   }
   const entries = [];
   for (const entry of (list.data_file && list.data_file.entries) || []) {
     if (launched && Number(launched[2]) === entry.index) continue;  // the program, in its field
     const file = fileEntry(report, "entry", entry.index);
-    if (file && !file.problem) entries.push(new File([await bytesOf(file)], entry.name.split("\\").pop()));
+    if (file && !file.problem) entries.push(new File([await bytesOf(file)], lastPart(entry.name)));
   }
   putFiles(form.elements.entries, entries);
   form.hidden = false;
