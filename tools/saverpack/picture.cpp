@@ -80,6 +80,15 @@ std::vector<uint8_t> WriteBitmap(const uint8_t* rgb, int width, int height) {
   return out;
 }
 
+// Where a JPEG file's first segment starts, as the decoder finds its start marker (behind any
+// number of 0xFF fill bytes), or 0 for a file that is no JPEG.
+size_t JpegStart(const std::vector<uint8_t>& b) {
+  size_t at = 0;
+  if (b.empty() || b[0] != 0xFF) return 0;
+  while (at < b.size() && b[at] == 0xFF) ++at;
+  return at < b.size() && b[at] == 0xD8 ? at + 1 : 0;
+}
+
 // What a picture may cost to decode: enough for what a camera makes (50 million pixels of JPEG),
 // far from the gigabytes a few bytes of header can claim.
 constexpr int64_t kDecodingBudget = int64_t{400} << 20;
@@ -99,7 +108,7 @@ int64_t DecodingPeak(const std::vector<uint8_t>& bytes, int width, int height) {
   } else if (startsWith({0x89, 'P', 'N', 'G'})) {
     const bool wide = stbi_is_16_bit_from_memory(bytes.data(), static_cast<int>(bytes.size())) != 0;
     perPixel = 4 + (wide ? 2 * 8 + 4 : 2 * 4);
-  } else if (startsWith({0xFF, 0xD8})) {
+  } else if (JpegStart(bytes)) {
     perPixel = 4 + 3 + 1;
   }
   return pixels * perPixel;
@@ -109,9 +118,8 @@ int64_t DecodingPeak(const std::vector<uint8_t>& bytes, int width, int height) {
 // for: the decoder builds a table from its counts before it looks at them, and writes past it
 // otherwise. Walks the markers as the decoder does (skipping what lies between them, reading
 // zeros past the end of the file) to each DHT segment, and its tables as far as its length goes.
-bool JpegTablesFit(const std::vector<uint8_t>& b) {
+bool JpegTablesFit(const std::vector<uint8_t>& b, size_t at) {
   auto byte = [&](size_t i) -> unsigned { return i < b.size() ? b[i] : 0; };
-  size_t at = 2;
   while (at + 1 < b.size()) {
     if (b[at] != 0xFF) {
       ++at;
@@ -150,7 +158,7 @@ std::vector<uint8_t> BitmapOfPicture(const std::vector<uint8_t>& bytes, const st
   if (bytes.size() > static_cast<size_t>(INT32_MAX))
     throw ToolError(file.string() + ": too large for a picture");
   // Before the decoder reads even the header: its JPEG reader takes the tables on the way.
-  if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8 && !JpegTablesFit(bytes))
+  if (const size_t start = JpegStart(bytes); start && !JpegTablesFit(bytes, start))
     throw ToolError(file.string() + ": cannot be decoded as a PNG, JPEG, GIF or BMP picture (a Huffman table "
                     "holds more than 256 codes)");
   int width = 0, height = 0, channels = 0;

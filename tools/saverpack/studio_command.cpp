@@ -1,24 +1,25 @@
 // saverpack studio: serves the studio page (dist/studio, beside saverpack) on the loopback address
 // and opens it in the default browser, with the given installer opened in it.
-#include <csignal>
-#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <thread>
+#include <utility>
 
 #include "commands.h"
 #include "file_io.h"
 #include "studio_rules.h"
+#include "studio_server.h"
 
-#ifdef SAVERPACK_SERVES_STUDIO
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#else
 #include <fcntl.h>
-#include <pthread.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <httplib.h>
+#include <thread>
 
 extern char** environ;
 #endif
@@ -30,6 +31,7 @@ struct StudioOptions {
   std::string file;
   int port = 0;
   bool noOpen = false;
+  int requestSeconds = kStudioRequestSeconds;
   std::string folder;
 };
 
@@ -49,20 +51,64 @@ std::filesystem::path InstallerToServe(const std::string& file) {
   return std::filesystem::absolute(file);
 }
 
-#ifdef SAVERPACK_SERVES_STUDIO
-// Opens the address in the default browser (xdg-open, or open on a Mac) without putting the
-// token on any command line, where every user of the machine could read it: the browser is given
-// a page in a folder of the author's alone that sends it on. Returns that folder, to be removed
-// when the studio stops, or an empty path.
-std::filesystem::path OpenInBrowser(const std::string& address) {
+// A page of the author's alone that sends the browser on to the address, so that the token goes
+// on no command line, where every user of the machine could read it; removed with the object.
+class BrowserPage {
+ public:
+  BrowserPage() = default;
+  explicit BrowserPage(std::filesystem::path removed) : removed_(std::move(removed)) {}
+  BrowserPage(BrowserPage&& other) noexcept : removed_(std::exchange(other.removed_, {})) {}
+  BrowserPage& operator=(BrowserPage&&) = delete;
+  ~BrowserPage() {
+    std::error_code ignored;
+    if (!removed_.empty()) std::filesystem::remove_all(removed_, ignored);
+  }
+
+ private:
+  std::filesystem::path removed_;
+};
+
+std::string RedirectPage(const std::string& address) {
+  return "<!doctype html><meta http-equiv=\"refresh\" content=\"0;url=" + address + "\">\n";
+}
+
+#ifdef _WIN32
+// The page goes into the user's own temporary folder under a name nobody can guess, made new
+// here, and Windows opens it with the default browser.
+BrowserPage OpenInBrowser(const std::string& address) {
+  std::error_code error;
+  const auto page = std::filesystem::temp_directory_path(error) / ("saverpack-studio-" + NewStudioToken() + ".html");
+  const HANDLE file = error ? INVALID_HANDLE_VALUE
+                            : CreateFileW(page.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    std::cout << "(no private page for the browser: open the address yourself)" << std::endl;
+    return {};
+  }
+  const std::string text = RedirectPage(address);
+  DWORD written = 0;
+  const bool whole = ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
+  CloseHandle(file);
+  BrowserPage owner(page);
+  const auto opened = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", page.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  if (!whole || opened <= 32) {
+    std::cout << "(no way to open a browser here: open the address yourself)" << std::endl;
+    return {};
+  }
+  return owner;
+}
+#else
+// The page goes into a folder of the author's alone (mode 0700, the page 0600); xdg-open, or open
+// on a Mac, starts the default browser on it.
+BrowserPage OpenInBrowser(const std::string& address) {
   std::string folder = (std::filesystem::temp_directory_path() / "saverpack-studio-XXXXXX").string();
   if (!mkdtemp(folder.data())) {
     std::cout << "(no private folder for the browser's page: open the address yourself)" << std::endl;
     return {};
   }
+  BrowserPage owner{std::filesystem::path(folder)};
   const std::string page = folder + "/open.html";
   const int out = open(page.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-  const std::string text = "<!doctype html><meta http-equiv=\"refresh\" content=\"0;url=" + address + "\">\n";
+  const std::string text = RedirectPage(address);
   const bool written = out >= 0 && write(out, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   if (out >= 0) close(out);
   if (written) {
@@ -78,54 +124,14 @@ std::filesystem::path OpenInBrowser(const std::string& address) {
       posix_spawn_file_actions_destroy(&actions);
       if (!failed) {
         std::thread([child] { waitpid(child, nullptr, 0); }).detach();
-        return folder;
+        return owner;
       }
     }
   }
   std::cout << "(no way to open a browser here: open the address yourself)" << std::endl;
-  std::error_code ignored;
-  std::filesystem::remove_all(folder, ignored);
   return {};
 }
-
-// A request's target as the log shows it: control and other bytes as \xNN, at most 200 of them.
-std::string Printable(const std::string& target) {
-  static const char* kHex = "0123456789abcdef";
-  std::string shown;
-  for (const char c : target.substr(0, 200)) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
-      shown += c;
-    } else {
-      shown += "\\x";
-      shown += kHex[byte >> 4];
-      shown += kHex[byte & 15];
-    }
-  }
-  return target.size() > 200 ? shown + "..." : shown;
-}
-
-void Answer(const StudioSite& site, const httplib::Request& request, httplib::Response& response) {
-  // One Host, or none to judge: a request with two is refused as malformed.
-  const StudioAnswer answer =
-      request.get_header_value_count("Host") > 1
-          ? StudioAnswer{400, {}, {}, "more than one Host"}
-          : RouteStudioRequest(site, request.method, request.get_header_value("Host"), request.target);
-  response.status = answer.status;
-  if (answer.status != 200) {
-    std::cerr << "refused: " << Printable(request.method) << " " << Printable(request.target) << " (" << answer.status
-              << ", " << answer.reason << ")" << std::endl;
-    response.set_content(answer.reason + "\n", "text/plain; charset=utf-8");
-    return;
-  }
-  try {
-    const auto bytes = ReadFile(answer.file);
-    response.set_content(reinterpret_cast<const char*>(bytes.data()), bytes.size(), answer.contentType);
-  } catch (const ToolError& e) {
-    response.status = 404;
-    response.set_content(std::string(e.what()) + "\n", "text/plain; charset=utf-8");
-  }
-}
+#endif
 
 void RunStudio(const StudioOptions& o) {
   StudioSite site;
@@ -133,69 +139,20 @@ void RunStudio(const StudioOptions& o) {
   site.installer = InstallerToServe(o.file);
   site.tools = ToolFolder();
   site.token = NewStudioToken();
-
-  // Ctrl-C and SIGTERM are taken by a thread of their own, which stops the server cleanly.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
-  httplib::Server server;
-  // Without the library's SO_REUSEPORT: another process may not bind the same port beside us.
-  server.set_socket_options([](socket_t socket) {
-    const int yes = 1;
-    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
-  });
-  if (o.port == 0) {
-    site.port = server.bind_to_any_port("127.0.0.1");
-    if (site.port <= 0) throw ToolError("cannot listen on 127.0.0.1");
-  } else {
-    if (!server.bind_to_port("127.0.0.1", o.port))
-      throw ToolError("cannot listen on 127.0.0.1:" + std::to_string(o.port) + " (is it taken?)");
-    site.port = o.port;
-  }
-  auto handler = [&site](const httplib::Request& request, httplib::Response& response) {
-    Answer(site, request, response);
-    return httplib::Server::HandlerResponse::Handled;
-  };
-  server.set_pre_routing_handler(handler);
-  // Every answer carries the policy, the server's own refusals of malformed requests too.
-  server.set_post_routing_handler([](const httplib::Request&, httplib::Response& response) {
-    response.set_header("Content-Security-Policy", StudioContentSecurityPolicy());
-    response.set_header("X-Content-Type-Options", "nosniff");
-    response.set_header("Referrer-Policy", "no-referrer");
-    response.set_header("Cache-Control", "no-store");
-  });
+  site.label = NewStudioToken();  // a fresh origin: nothing an earlier page left reaches this one
+  StudioServer server(o.port, o.requestSeconds);
+  site.port = server.Port();
 
   const std::string address = StudioAddress(site);
   std::cout << "Studio: " << address << "\n";
   if (!site.installer.empty()) std::cout << "Opening " << site.installer.string() << " in it\n";
-  std::cout << "Serving on 127.0.0.1 only; press Ctrl-C to stop." << std::endl;
-  const std::filesystem::path openerFolder = o.noOpen ? std::filesystem::path() : OpenInBrowser(address);
-
-  std::thread stopper([&server, signals] {
-    int received = 0;
-    sigwait(&signals, &received);
-    server.stop();
-  });
-  server.listen_after_bind();
-  // Ended by a signal, or the server failed: either way the stopper must end too.
-  pthread_kill(stopper.native_handle(), SIGTERM);
-  stopper.join();
-  std::error_code ignored;
-  if (!openerFolder.empty()) std::filesystem::remove_all(openerFolder, ignored);
+  std::cout << "Serving on the loopback address only; press Ctrl-C to stop." << std::endl;
+  {
+    const BrowserPage page = o.noOpen ? BrowserPage() : OpenInBrowser(address);
+    server.Serve(site);
+  }
   std::cout << "Studio stopped." << std::endl;
 }
-#else
-void RunStudio(const StudioOptions& o) {
-  const auto folder = PageFolder(o);
-  InstallerToServe(o.file);
-  throw ToolError("this saverpack serves no page (it has no HTTP library); open the studio with "
-                  "the Linux saverpack, or serve " + folder.string() +
-                  " with any static web server on 127.0.0.1");
-}
-#endif
 
 }  // namespace
 
@@ -209,10 +166,12 @@ void AddStudioCommand(CLI::App& app) {
   s->add_option("--port", o->port, "Port to listen on (default: a free one)")->check(CLI::Range(1, 65535));
   s->add_flag("--no-open", o->noOpen, "Print the address only; do not start a browser");
   s->add_option("--root", o->folder, "The page's folder (default: studio beside saverpack)");
+  // For the tests of idle connections, which should not wait the whole deadline.
+  s->add_option("--request-seconds", o->requestSeconds)->check(CLI::Range(1, 600))->group("");
   s->footer(
-      "The address carries a random token; requests without it, with another Host than "
-      "127.0.0.1 or localhost and this port, or for anything but the page's files and FILE are "
-      "refused. Runs until Ctrl-C.");
+      "The address is a fresh name under .localhost with a random token; requests without the "
+      "token, with another Host than that name and this port, or for anything but the page's "
+      "files and FILE are refused. Runs until Ctrl-C.");
   s->callback([o] { RunStudio(*o); });
 }
 

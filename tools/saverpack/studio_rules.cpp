@@ -51,12 +51,31 @@ std::optional<std::vector<std::string>> Segments(std::string_view path) {
   return segments;
 }
 
-bool IsLoopbackHost(std::string_view host, int port) {
+// Only this run's own name: 127.0.0.1 and plain localhost are origins that every earlier server
+// on the port shared, and a service worker or page left there must not reach this one.
+bool IsOwnHost(const StudioSite& site, std::string_view host) {
+  if (site.label.empty()) return false;
   std::string lower(host);
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  const std::string suffix = ":" + std::to_string(port);
-  return lower == "127.0.0.1" + suffix || lower == "localhost" + suffix;
+  return lower == StudioHost(site);
+}
+
+// A request's bytes as the log shows them: control and other bytes as \xNN, at most 200 of them.
+std::string Printable(std::string_view text) {
+  static const char* kHex = "0123456789abcdef";
+  std::string shown;
+  for (const char c : text.substr(0, 200)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+      shown += c;
+    } else {
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 15];
+    }
+  }
+  return text.size() > 200 ? shown + "..." : shown;
 }
 
 StudioAnswer Refused(int status, std::string reason) {
@@ -94,8 +113,7 @@ bool SameInConstantTime(std::string_view a, std::string_view b) {
 
 StudioAnswer RouteStudioRequest(const StudioSite& site, std::string_view method,
                                 std::string_view host, std::string_view target) {
-  if (!IsLoopbackHost(host, site.port))
-    return Refused(403, "the Host is not this server's loopback address and port");
+  if (!IsOwnHost(site, host)) return Refused(403, "the Host is not this studio's own name and port");
   const std::string_view path = target.substr(0, target.find_first_of("?#"));
   const std::string prefix = "/" + site.token + "/";
   if (site.token.empty() || !SameInConstantTime(path.substr(0, prefix.size()), prefix))
@@ -127,11 +145,27 @@ StudioAnswer RouteStudioRequest(const StudioSite& site, std::string_view method,
   StudioAnswer answer;
   answer.file = *file;
   answer.contentType = StudioContentType(*file);
+  if (segments->size() == 1 && (*segments)[0] == "player.html") answer.policy = StudioPlayerContentSecurityPolicy();
   return answer;
 }
 
+StudioAnswer RouteStudioRequest(const StudioSite& site, const StudioRequest& request) {
+  if (request.hosts > 1) return Refused(400, "more than one Host");
+  if (request.serviceWorker) return Refused(403, "no service worker is served");
+  return RouteStudioRequest(site, request.method, request.host, request.target);
+}
+
+std::string StudioRefusalLine(std::string_view method, std::string_view target, const StudioAnswer& answer) {
+  const std::string shownMethod = method.empty() ? "" : Printable(method) + " ";
+  return "refused: " + shownMethod + Printable(target) + " (" + std::to_string(answer.status) + ", " + answer.reason + ")";
+}
+
+std::string StudioHost(const StudioSite& site) {
+  return site.label + ".localhost:" + std::to_string(site.port);
+}
+
 std::string StudioAddress(const StudioSite& site) {
-  std::string address = "http://127.0.0.1:" + std::to_string(site.port) + "/" + site.token + "/";
+  std::string address = "http://" + StudioHost(site) + "/" + site.token + "/";
   if (site.installer.empty()) return address;
   std::string name;
   for (unsigned char c : site.installer.filename().string()) {
@@ -145,11 +179,19 @@ std::string StudioAddress(const StudioSite& site) {
   return address + "?open=" + name;
 }
 
+// index.html carries the same in a meta element, for servers that send none (without
+// frame-ancestors, which only a header can give).
 const char* StudioContentSecurityPolicy() {
-  return "default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; worker-src 'self'; "
-         "connect-src 'self' blob: data:; img-src 'self' blob: data:; media-src 'self' blob: data:; "
-         "style-src 'self' 'unsafe-inline'; font-src 'self' data:; base-uri 'none'; "
+  return "default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; worker-src 'self'; frame-src 'self'; "
+         "connect-src 'self'; img-src 'self' blob: data:; style-src 'self'; base-uri 'none'; "
          "form-action 'none'; frame-ancestors 'none'";
+}
+
+// player.html carries the same but frame-ancestors and sandbox in a meta element.
+const char* StudioPlayerContentSecurityPolicy() {
+  return "default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; connect-src 'none'; img-src blob: data:; "
+         "style-src 'unsafe-inline'; base-uri 'none'; form-action 'none'; frame-ancestors 'self'; "
+         "sandbox allow-scripts";
 }
 
 std::string StudioContentType(const std::filesystem::path& file) {
