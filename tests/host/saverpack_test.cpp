@@ -854,3 +854,29 @@ TEST_F(SaverProject, FuzzFindingsAreRefusedWithAMessage) {
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.output.find("p.toml:5: no file at"), std::string::npos) << run.output.substr(0, 300);
 }
+
+// An entry with no name, which the installer skips, comes back as nameless = true, and the
+// project builds what repack builds; a project of the author's own may not leave the saver
+// without a name.
+TEST_F(ExtractedProject, ANamelessEntryComesBackAndAnEmptyNameIsRefused) {
+  const auto notes = ReadFileBytes(dir / "notes.txt");
+  const auto data = BuildDataFile({}, 0, {{"", 0, 4, notes, false, static_cast<int32_t>(notes.size())},
+                                          {"notes.txt", 0, 0, notes, false, static_cast<int32_t>(notes.size())}});
+  TPayloadOptions options;
+  options.ContentMode = cmSilent;
+  options.SaverName = "Quiet";
+  TMemberInputs members;
+  members[msCompressionLib] = Member("impborl.dat", ReadFileBytes(dir / "impborl.dll"), 3, false);
+  members[msSaverEngine] = Member("Quiet.scr", ReadFileBytes(dir / "saver.scr"), 2, true);
+  members[msDataFile] = Member("quiet.ssd", data, 1, false);
+  for (int slot : {msExtraFile, msSaverLib1, msSaverLib2}) members[slot] = Member("quiet.ssd", {}, 1, false, msDataFile);
+  Write(dir / "nameless.exe", BuildInstallerImage(SmallestProgram(), options, members));
+  ASSERT_EQ(RunSaverpack("verify " + (dir / "nameless.exe")).exitCode, 0)
+      << RunSaverpack("verify " + (dir / "nameless.exe")).output;
+  ExpectBuildEqualsRepack("nameless.exe");
+  EXPECT_NE(ReadText(dir / "nameless.exe.d/nameless.toml").find("nameless = true"), std::string::npos);
+
+  const auto run = Build("name = \"\"\ncontent = \"none\"\n" + Project("").substr(0));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.output.find("p.toml:1: name is empty"), std::string::npos) << run.output;
+}

@@ -126,6 +126,7 @@ class Loader {
         Problem(LineOf(name), "name \"" + Cp1252ToUtf8(*text) + "\" holds a character that a "
                 "folder name cannot (\\ / : * ? \" < > | or a control character)");
       project_.saverName = *text;
+      nameLine_ = LineOf(name);
     }
 
     const toml::node* content = root.get("content");
@@ -399,10 +400,20 @@ class Loader {
       Problem(entry.line, "each [[data.entries]] must be a table");
       return;
     }
-    if (auto name = Text(table->get("name"), "entry name")) {
+    // nameless = true: an entry with no name, which the installer skips (some installers hold
+    // one); its chunk is stored all the same.
+    bool nameless = false;
+    if (const toml::node* flag = table->get("nameless")) {
+      nameless = flag->value<bool>().value_or(false);
+      if (!flag->is_boolean()) Problem(LineOf(flag), "nameless must be true or false");
+      if (nameless && table->get("name")) Problem(LineOf(flag), "a nameless entry has no name = \"...\"");
+    }
+    if (nameless) {
+      // no name
+    } else if (auto name = Text(table->get("name"), "entry name")) {
       entry.name = *name;
       if (name->empty() || name->size() > 255)
-        Problem(entry.line, "an entry name has 1 to 255 bytes");
+        Problem(entry.line, "an entry name has 1 to 255 bytes (nameless = true for one the installer skips)");
     }
     if (const toml::node* kind = table->get("kind"))
       if (auto value = Integer(kind, "kind", 0, 255)) entry.kind = static_cast<uint8_t>(*value);
@@ -460,6 +471,10 @@ class Loader {
   }
 
   void CheckNeeds() {
+    // An installer without a name shows "Install ", makes "TempSaverDir dir" and writes no
+    // uninstall entry; only a project that keeps an existing installer as it is (as-is) may say so.
+    if (nameLine_ && project_.saverName.empty() && project_.uninstall != Uninstall::AsIs)
+      Problem(nameLine_, "name is empty: the screen saver needs a name (its window's title, folder and uninstall entry)");
     TPayloadHeader options{};
     options.ContentMode = project_.contentMode;
     options.HasLicense = project_.hasLicense;
@@ -497,6 +512,7 @@ class Loader {
   std::optional<uint8_t> licenseFlag_;   // has_license: the header's flag when the slots do not say it
   std::optional<uint8_t> documentFlag_;  // show_document: likewise
   DataEntrySpec programEntry_;
+  int nameLine_ = 0;  // where name = "..." is, once it was read
   Project project_;
   std::vector<std::string> problems_;
 };

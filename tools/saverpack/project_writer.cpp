@@ -154,9 +154,9 @@ class Writer {
     const TChunk& chunk = data.chunks[i].chunk;
     const std::string name = EntryNameOf(entry);
     const std::string label = "data file entry " + std::to_string(i + 1);
-    if (name.empty()) problems_.push_back(label + " has no name (the installer skips it); a project cannot write it");
     Line("\n[[data.entries]]");
-    Line("name = " + Text(name, label + "'s name"));
+    if (name.empty()) Line("nameless = true  # the installer skips it; its chunk is kept");
+    else Line("name = " + Text(name, label + "'s name"));
     if (entry.EntryKind) Line("kind = " + std::to_string(entry.EntryKind));
     if (chunk.Header.ChunkKind) Line("chunk_kind = " + std::to_string(chunk.Header.ChunkKind));
     const bool noFile = chunk.Header.FileSize == 0 && !chunk.Header.Compressed;
