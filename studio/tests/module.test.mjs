@@ -85,7 +85,17 @@ test("damaged and foreign files: verify's words, what can still be read, and no 
       assert.equal(result.problem === "", entry.problem === undefined, `${what}: ${entry.name}`);
     }
   }
+  // Files of another kind are told so in one line, whatever their size.
+  const random = Buffer.alloc(1 << 20);
+  for (let i = 0; i < random.length; i++) random[i] = (i * 2654435761) >>> 24;
+  for (const [bytes, why] of [[readFileSync("/bin/ls"), "the file ends before it does"], [random, "no slot's record"]]) {
+    const report = open(bytes);
+    assert.match(report.not_installer, new RegExp(`^not an installer of this format: [0-9,]+ bytes, and no payload header at 0x66a00 \\(${why}`));
+    assert.equal(report.list, null);
+    assert.equal(report.window, undefined);
+  }
   // Still answering: a sound file after all of them, and requests for what is not there.
+  assert.equal(open(readFileSync(demo)).not_installer, undefined);
   assert.deepEqual(open(readFileSync(demo)).problems, []);
   assert.match(core.slotFile(2).problem, /slot 2 is empty/);
   assert.match(core.entryFile(7).problem, /no data-file entry 7/);

@@ -132,6 +132,13 @@ std::string FilesJson(const TPayloadHeader& h, std::span<const uint8_t> file, bo
   return out + "]";
 }
 
+// 137512 as "137,512".
+std::string Grouped(size_t number) {
+  std::string digits = std::to_string(number);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}
+
 }  // namespace
 
 bool IsFlashMovie(std::span<const uint8_t> bytes) {
@@ -158,8 +165,26 @@ MemberContent StudioEntryFile(std::span<const uint8_t> file, int index) {
   return EntryFileOf(file, data, static_cast<size_t>(index - 1));
 }
 
+std::string NotAnInstaller(std::span<const uint8_t> file) {
+  std::ostringstream where;
+  where << std::hex << "0x" << kPayloadOffset;
+  const std::string head = "not an installer of this format: " + Grouped(file.size()) + " bytes, and ";
+  const auto header = HeaderOfInstaller(file);
+  if (!header) return head + "no payload header at " + where.str() + " (the file ends before it does)";
+  // A damaged installer still has records that fit; a file of another kind has none.
+  for (int slot = 1; slot < kMemberCount; ++slot)
+    if (!IsEmptySlot(header->Members[slot]) &&
+        CheckMemberRecord(header->Members[slot], static_cast<int64_t>(file.size())) == TMemberFault::None)
+      return "";
+  return head + "no payload header at " + where.str() + " (no slot's record there fits the file)";
+}
+
 std::string StudioReportJson(std::span<const uint8_t> file) {
   const VerifyReport report = VerifyReportOf(file);
+  if (const std::string notInstaller = NotAnInstaller(file); !notInstaller.empty())
+    return "{\n  \"size\": " + std::to_string(file.size()) + ",\n  \"list\": null,\n  \"not_installer\": " +
+           JsonQuoted(notInstaller) + ",\n  \"problems\": " + JsonList(report.problems) +
+           ",\n  \"warnings\": [],\n  \"verdict\": \"\"\n}\n";
   std::ostringstream out;
   out << "{\n  \"size\": " << file.size();
   const auto header = HeaderOfInstaller(file);

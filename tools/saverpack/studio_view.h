@@ -16,7 +16,13 @@ namespace saverpack {
 // flash, none, silent), "has_license", "licence" (the memo's text, UTF-8, lines joined by "\n")
 // and "licence_problem". "files" lists every used slot (1..10) and data-file entry with its
 // name, expanded size, whether it is a Flash movie and the problem that keeps it from expanding.
+// A file that is no installer of the format (too short for the payload header, or no slot of its
+// header holds a record that fits the file) is told in "not_installer", one line, with
+// "list": null and nothing else to draw.
 std::string StudioReportJson(std::span<const uint8_t> file);
+
+// That line, or empty for a file that is an installer of the format (sound or damaged).
+std::string NotAnInstaller(std::span<const uint8_t> file);
 
 // A used slot's file, expanded; a problem when the slot is empty or damaged.
 MemberContent StudioSlotFile(std::span<const uint8_t> file, int slot);
