@@ -89,9 +89,6 @@ size_t JpegStart(const std::vector<uint8_t>& b) {
   return at < b.size() && b[at] == 0xD8 ? at + 1 : 0;
 }
 
-// What a picture may cost to decode: enough for what a camera makes (50 million pixels of JPEG),
-// far from the gigabytes a few bytes of header can claim.
-constexpr int64_t kDecodingBudget = int64_t{400} << 20;
 
 // The decoder's peak for a picture of this canvas, in bytes: the pixels it returns (4 bytes
 // each) and what it holds beside them for the format: GIF a second canvas and a byte of history
@@ -153,7 +150,8 @@ std::vector<uint8_t> PictureAsBitmap(const std::filesystem::path& file) {
   return BitmapOfPicture(ReadFile(file), file);
 }
 
-std::vector<uint8_t> BitmapOfPicture(const std::vector<uint8_t>& bytes, const std::filesystem::path& file) {
+std::vector<uint8_t> BitmapOfPicture(const std::vector<uint8_t>& bytes, const std::filesystem::path& file,
+                                     int64_t budget) {
   if (IsBoxBitmap(bytes)) return bytes;
   if (bytes.size() > static_cast<size_t>(INT32_MAX))
     throw ToolError(file.string() + ": too large for a picture");
@@ -166,10 +164,10 @@ std::vector<uint8_t> BitmapOfPicture(const std::vector<uint8_t>& bytes, const st
   // decoded, by what the decoder itself holds at its peak for that format.
   if (stbi_info_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height, &channels)) {
     const int64_t peak = DecodingPeak(bytes, width, height);
-    if (peak > kDecodingBudget)
+    if (peak > budget)
       throw ToolError(file.string() + ": a picture of " + std::to_string(width) + " x " + std::to_string(height) +
                       " is too large (decoding it would take " + std::to_string(peak >> 20) + " MB; at most " +
-                      std::to_string(kDecodingBudget >> 20) + " MB, about 40 million pixels)");
+                      std::to_string(budget >> 20) + " MB" + (budget == kDecodingBudget ? ", about 40 million pixels)" : ")"));
   }
   std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
       stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height,

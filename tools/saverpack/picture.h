@@ -16,7 +16,14 @@ inline constexpr int kPictureHeight = 150;
 // the file when it cannot be read or decoded.
 std::vector<uint8_t> PictureAsBitmap(const std::filesystem::path& file);
 
-// The same for a picture's bytes, file naming it in messages.
-std::vector<uint8_t> BitmapOfPicture(const std::vector<uint8_t>& bytes, const std::filesystem::path& file);
+// What a picture may cost to decode, the decoder's peak for the canvas its header claims: enough
+// for what a camera makes (50 million pixels of JPEG), far from the gigabytes a few bytes of
+// header can claim.
+inline constexpr int64_t kDecodingBudget = int64_t{400} << 20;
+
+// The same for a picture's bytes, file naming it in messages; a picture whose decoding would
+// take more than budget bytes is refused before any of it is decoded.
+std::vector<uint8_t> BitmapOfPicture(const std::vector<uint8_t>& bytes, const std::filesystem::path& file,
+                                     int64_t budget = kDecodingBudget);
 
 }  // namespace saverpack
