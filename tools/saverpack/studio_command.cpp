@@ -44,6 +44,17 @@ std::filesystem::path PageFolder(const StudioOptions& o) {
   return folder;
 }
 
+// The folder of the programs the page builds with: saverpack's own when all three lie beside it,
+// the ones `saverpack build` takes, so that the page builds what the command line builds; else
+// none, and the page folder's own tools/ (dist/studio carries them, for any static host) serve.
+std::filesystem::path ProgramsBesideSaverpack() {
+  const std::filesystem::path folder = ToolFolder();
+  std::error_code error;
+  for (const char* name : {"install.exe", "impborl.dll", "launcher.exe"})
+    if (!std::filesystem::is_regular_file(folder / name, error)) return {};
+  return folder;
+}
+
 std::filesystem::path InstallerToServe(const std::string& file) {
   if (file.empty()) return {};
   std::ifstream in(file, std::ios::binary);
@@ -137,7 +148,7 @@ void RunStudio(const StudioOptions& o) {
   StudioSite site;
   site.folder = PageFolder(o);
   site.installer = InstallerToServe(o.file);
-  site.tools = ToolFolder();
+  site.tools = ProgramsBesideSaverpack();
   site.token = NewStudioToken();
   site.label = NewStudioToken();  // a fresh origin: nothing an earlier page left reaches this one
   StudioServer server(o.port, o.requestSeconds);
@@ -146,6 +157,9 @@ void RunStudio(const StudioOptions& o) {
   const std::string address = StudioAddress(site);
   std::cout << "Studio: " << address << "\n";
   if (!site.installer.empty()) std::cout << "Opening " << site.installer.string() << " in it\n";
+  if (site.tools.empty())
+    std::cout << "The page builds with its folder's tools/: install.exe, impborl.dll and launcher.exe are "
+                 "not all beside saverpack\n";
   std::cout << "Serving on the loopback address only; press Ctrl-C to stop." << std::endl;
   {
     const BrowserPage page = o.noOpen ? BrowserPage() : OpenInBrowser(address);

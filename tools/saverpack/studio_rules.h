@@ -29,7 +29,8 @@ struct StudioSite {
   std::filesystem::path folder;       // the page's files (dist/studio)
   std::filesystem::path installer;    // the file given on the command line; empty for none
   std::filesystem::path tools;        // saverpack's folder: install.exe, impborl.dll and
-                                      // launcher.exe, which the page builds with; empty for none
+                                      // launcher.exe, which the page builds with; empty: the
+                                      // page folder's tools/ serve them, as its other files
 };
 
 // What the server keeps of a request's head for the rules; nothing else of it is stored.
