@@ -849,6 +849,11 @@ TEST_F(SaverProject, FuzzFindingsAreRefusedWithAMessage) {
     EXPECT_STREQ(e.what(), "tables.jpg: cannot be decoded as a PNG, JPEG, GIF or BMP picture (a Huffman table holds "
                            "more than 256 codes)");
   }
+  // A bitmap 5185 pixels wide and none high: the scaling would divide by zero.
+  std::vector<uint8_t> bmp = {'B', 'M', 0x3A, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 0x41, 0x14, 0, 0,
+                              0, 0, 0, 0, 1, 0, 24, 0};
+  bmp.resize(58, 0);
+  EXPECT_THROW(saverpack::BitmapOfPicture(bmp, "flat.bmp"), saverpack::ToolError);
   // A path too long for the system to look up is no file at that line, not a system error.
   const auto run = Build(kTop + "[files.program]\npath = \"" + std::string(5000, 'C') + "\"\n");
   EXPECT_EQ(run.exitCode, 1);

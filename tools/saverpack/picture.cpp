@@ -176,6 +176,10 @@ std::vector<uint8_t> BitmapOfPicture(const std::vector<uint8_t>& bytes, const st
   if (!pixels)
     throw ToolError(file.string() + ": cannot be decoded as a PNG, JPEG, GIF or BMP picture (" +
                     stbi_failure_reason() + ")");
+  // The BMP reader takes a height of 0 (a bitmap says its rows' direction by the sign alone).
+  if (width < 1 || height < 1)
+    throw ToolError(file.string() + ": a picture of " + std::to_string(width) + " x " + std::to_string(height) +
+                    " has no pixels");
   // Fit inside the box, keeping the proportions.
   const double scale = std::min(double(kPictureWidth) / width, double(kPictureHeight) / height);
   const int w = std::clamp(static_cast<int>(width * scale + 0.5), 1, kPictureWidth);
