@@ -854,6 +854,8 @@ TEST_F(SaverProject, FuzzFindingsAreRefusedWithAMessage) {
                               0, 0, 0, 0, 1, 0, 24, 0};
   bmp.resize(58, 0);
   EXPECT_THROW(saverpack::BitmapOfPicture(bmp, "flat.bmp"), saverpack::ToolError);
+  bmp[21] = 0x80;  // and one whose width is negative: its canvas would overflow the reckoning
+  EXPECT_THROW(saverpack::BitmapOfPicture(bmp, "negative.bmp"), saverpack::ToolError);
   // A path too long for the system to look up is no file at that line, not a system error.
   const auto run = Build(kTop + "[files.program]\npath = \"" + std::string(5000, 'C') + "\"\n");
   EXPECT_EQ(run.exitCode, 1);

@@ -163,6 +163,9 @@ std::vector<uint8_t> BitmapOfPicture(const std::vector<uint8_t>& bytes, const st
   // A small file can claim a huge picture: the canvas it claims is judged before anything is
   // decoded, by what the decoder itself holds at its peak for that format.
   if (stbi_info_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height, &channels)) {
+    if (width < 1 || height < 1)  // the BMP reader gives the header's sizes as they are, negative too
+      throw ToolError(file.string() + ": a picture of " + std::to_string(width) + " x " + std::to_string(height) +
+                      " has no pixels");
     const int64_t peak = DecodingPeak(bytes, width, height);
     if (peak > budget)
       throw ToolError(file.string() + ": a picture of " + std::to_string(width) + " x " + std::to_string(height) +
