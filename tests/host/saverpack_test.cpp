@@ -855,6 +855,7 @@ TEST_F(SaverProject, FuzzFindingsAreRefusedWithAMessage) {
   bmp.resize(58, 0);
   EXPECT_THROW(saverpack::BitmapOfPicture(bmp, "flat.bmp"), saverpack::ToolError);
   bmp[21] = 0x80;  // and one whose width is negative: its canvas would overflow the reckoning
+  bmp[22] = 1;
   EXPECT_THROW(saverpack::BitmapOfPicture(bmp, "negative.bmp"), saverpack::ToolError);
   // A path too long for the system to look up is no file at that line, not a system error.
   const auto run = Build(kTop + "[files.program]\npath = \"" + std::string(5000, 'C') + "\"\n");
