@@ -4,6 +4,7 @@
 // refusals.
 import assert from "node:assert/strict";
 import { execFileSync, spawn } from "node:child_process";
+import { once } from "node:events";
 import { chmodSync, copyFileSync, existsSync, mkdirSync, mkdtempSync, readFileSync, symlinkSync, writeFileSync } from "node:fs";
 import { request } from "node:http";
 import { createRequire } from "node:module";
@@ -25,9 +26,9 @@ const pageErrors = [];
 const servers = new Set();  // the origins of the studios the page may reach
 const serverLog = [];       // the lines the first studio wrote on stderr (its refusals)
 
-// Starts `saverpack studio FILE --no-open` and waits for the address it prints.
-function startStudio(file, binary = saverpack, log = null) {
-  const child = spawn(binary, ["studio", file, "--no-open"], { stdio: ["ignore", "pipe", "pipe"] });
+// Starts `saverpack studio FILE --no-open [OPTIONS]` and waits for the address it prints.
+function startStudio(file, binary = saverpack, log = null, options = []) {
+  const child = spawn(binary, ["studio", file, "--no-open", ...options], { stdio: ["ignore", "pipe", "pipe"] });
   child.stderr.on("data", (chunk) => log?.push(...String(chunk).split("\n").filter(Boolean)));
   return new Promise((resolve, reject) => {
     let out = "";
@@ -62,7 +63,7 @@ before(async () => {
   page = context.pages()[0] || (await context.newPage());
   page.on("pageerror", (error) => pageErrors.push(error.message));
   // Nothing may leave the machine: every request goes to the studio's own server.
-  await context.route((url) => !servers.has(url.origin) && !url.protocol.startsWith("blob") && !url.protocol.startsWith("data"),
+  await context.route((url) => !servers.has(url.origin) && !["blob:", "data:", "file:"].includes(url.protocol),
                       (route) => { pageErrors.push(`request elsewhere: ${route.request().url()}`); route.abort(); });
 });
 
@@ -564,6 +565,204 @@ test("an opened installer downloads as its project in a zip: extract --project's
     .concat("DemoSaver-Setup.toml").sort());
   for (const [path, bytes] of Object.entries(files))
     assert.ok(Buffer.from(bytes).equals(readFileSync(join(out, path))), path);
+});
+
+// ---- the form's other side, its words, files of another kind, the keyboard and screen readers --
+
+// axe-core's findings of impact serious or critical on the page as it is. Its source is evaluated
+// in the page by the debugging protocol, which the page's policy (no inline script) does not stop.
+const axeSource = readFileSync(createRequire(import.meta.url).resolve("axe-core/axe.min.js"), "utf8");
+async function seriousFindings() {
+  if (!(await page.evaluate(() => typeof window.axe === "object"))) await page.evaluate(axeSource);
+  return page.evaluate(async () => (await window.axe.run(document, { iframes: false, resultTypes: ["violations"] }))
+    .violations.filter((v) => v.impact === "serious" || v.impact === "critical")
+    .map((v) => `${v.id} (${v.impact}): ${v.nodes.map((n) => n.target.join(" ")).join(", ")}`));
+}
+
+
+test("the form's other side is the choices' own: gone for an opened file, greyed with the reason, the built installer", async () => {
+  await page.goto(address);
+  await shown();
+  await page.click("#new-installer");
+  await previewed();
+  assert.equal(await page.$("#preview .window"), null, "the opened installer's window beside the form");
+  assert.equal(await page.getAttribute("#views", "data-state"), "error");
+  await fillForm(kDemoChoices);
+  await previewed();
+  assert.equal(await page.getAttribute("#views", "data-state"), "current");
+  assert.deepEqual(await seriousFindings(), [], "axe-core: the form with files");
+  assert.equal(await page.textContent("[data-slot='6'] [data-key='coding']"), "plain");
+
+  await page.setInputFiles('#maker [name="content-file"]', join(root, "demo/licence.txt"));
+  await previewed();
+  assert.equal(await page.getAttribute("#views", "data-state"), "error");
+  for (const note of ["#preview-state", "#facts-state"])
+    assert.match(await page.textContent(note), /Picture or movie: licence\.txt: cannot be decoded/, note);
+  assert.equal(await page.isVisible("#verdict"), false, "an older verdict beside the error");
+  assert.ok(await page.$eval("#preview", (node) => node.inert));
+
+  await page.setInputFiles('#maker [name="content-file"]', kDemoChoices["content-file"]);
+  await previewed();
+  for (const [width, height] of [[800, 600], [1280, 800]]) {
+    await page.setViewportSize({ width, height });
+    await page.locator("#build").scrollIntoViewIfNeeded();
+    const box = await page.locator("#preview .window").boundingBox();
+    assert.ok(box.y >= 0 && box.y + box.height <= height, `${width} x ${height}: the window at ${box.y}..${box.y + box.height}`);
+    await page.screenshot({ path: join(root, `build/studio/form-${width}x${height}.png`) });
+  }
+  await page.setViewportSize({ width: 1280, height: 900 });
+  await page.click("#build");
+  assert.equal(await page.getAttribute("#views", "data-state"), "working");  // not the preview's facts meanwhile
+  const built = join(folder, "other-side.exe");
+  writeFileSync(built, await download("#download-installer"));
+  await page.waitForFunction(() => document.body.dataset.report === "shown");
+  const cells = await page.$$eval("#slots [data-slot] [data-key]", (nodes) =>
+    nodes.map((n) => [Number(n.closest("[data-slot]").dataset.slot), n.dataset.key, n.textContent]));
+  const list = listJson(built);
+  for (const [slot, key, text] of cells) assert.equal(text, String(list.slots[slot][key]), `slot ${slot} ${key}`);
+  assert.ok(cells.length > 40);
+  assert.notEqual(await page.textContent("[data-slot='6'] [data-key='coding']"), "plain");
+  assert.match(await page.textContent("#preview-state"), /The installer that downloads: DemoSaver\.exe/);
+  assert.deepEqual(pageErrors, []);
+});
+
+test("the form's refusals: one message a cause, named by its field; a UTF-8 licence converted in the page", async () => {
+  await newInstaller(kDemoChoices);
+  const problems = () => page.$$eval("#maker .message.problem", (nodes) => nodes.map((n) => n.textContent));
+  for (const [name, expected] of [["", /^Give the screen saver a name/], ["Demo/Saver", /^name "Demo\/Saver" holds/]]) {
+    await page.fill('#maker [name="name"]', name);
+    await previewed();
+    const found = await problems();
+    assert.equal(found.length, 1, found.join("\n"));
+    assert.match(found[0], expected);
+    const input = await page.$eval('#maker [name="name"]', (node) => [node.getAttribute("aria-invalid"),
+      node.getAttribute("aria-describedby").includes(document.querySelector('[data-field="name"] .problem').id)]);
+    assert.deepEqual(input, ["true", true]);
+    assert.match(await page.textContent("#announce"), /^Name: /);
+  }
+  await page.fill('#maker [name="name"]', "DemoSaver");
+  await page.selectOption('#maker [name="content"]', "flash");
+  await page.setInputFiles('#maker [name="content-file"]',
+                           { name: "bubbles.png", mimeType: "image/png", buffer: Buffer.from("\x89PNG\r\n\x1a\n\0", "latin1") });
+  await previewed();
+  assert.deepEqual(await problems(), ["bubbles.png is a PNG picture, not a Flash movie (a movie begins with FWS, " +
+                                      "CWS or ZWS): choose “a picture” above to show it, or a .swf movie."]);
+  await page.click("#build");
+  await page.waitForFunction(() => document.getElementById("build-state").textContent.startsWith("Not built"));
+  assert.equal(await page.$("#download-installer"), null);
+
+  await page.selectOption('#maker [name="content"]', "picture");
+  await page.setInputFiles('#maker [name="content-file"]', kDemoChoices["content-file"]);
+  const text = (value) => ({ name: "licence.txt", mimeType: "text/plain", buffer: Buffer.from(value, "utf8") });
+  await page.setInputFiles('#maker [name="license"]', text("a → b\r\n"));
+  await previewed();
+  assert.match(await page.textContent('[data-field="license"] .warning'), /Windows-1252 has not \(“→”\)/);
+  assert.equal(await page.$('[data-field="license"] .convert'), null);
+  await page.setInputFiles('#maker [name="license"]', text("Café € and more\r\n"));
+  await previewed();
+  assert.match(await page.textContent('[data-field="license"] .warning'),
+               /^warning: licence\.txt is UTF-8 text, but the installer reads it as Windows-1252: “Café” will show as “CafÃ©”/);
+  assert.equal(await page.inputValue("#memo"), "CafÃ© â‚¬ and more\n");
+  await page.click('[data-field="license"] .convert');
+  await previewed();
+  const bytes = await page.$eval('#maker [name="license"]', async (input) => [...new Uint8Array(await input.files[0].arrayBuffer())]);
+  assert.deepEqual(Buffer.from(bytes), Buffer.from("Caf\xe9 \x80 and more\r\n", "latin1"));
+  assert.equal(await page.inputValue("#memo"), "Café € and more\n");
+  assert.equal(await page.$('[data-field="license"] .message'), null);
+  assert.deepEqual(pageErrors, []);
+});
+
+test("a file of another kind is told so in one line; verify's words carry a name as the command line does", async () => {
+  await page.goto(address.split("?")[0]);
+  await openThroughChooser("/bin/ls");
+  assert.match(await page.textContent("#not-installer"),
+               /^ls: not an installer of this format: [\d,]+ bytes, and no payload header at 0x66a00/);
+  for (const part of ["#preview-side", "#facts-more", "#verdict details p"])
+    assert.equal(await page.isVisible(part), false, part);
+
+  const named = Buffer.from(readFileSync(demo));
+  named.write("»emo¬ave\\\0", 420352 + 4, "latin1");  // SaverName, in Windows-1252, with a backslash
+  const file = join(folder, "named.exe");
+  writeFileSync(file, named);
+  await openThroughChooser(file);
+  const words = verifyWords(file);
+  assert.match(words.problems.join("\n"), /SaverName "»emo¬ave\\"/);
+  assert.deepEqual(await page.$$eval("#verdict .problem", (nodes) => nodes.map((n) => n.textContent)), words.problems);
+  assert.equal(await page.textContent("[data-key='saver_name']"), "»emo¬ave\\");
+});
+
+// Presses key (Tab, Shift+Tab) until what selector names has the focus.
+async function tabTo(selector, key = "Tab") {
+  for (let i = 0; i < 60; i++) {
+    if (await page.evaluate((s) => document.activeElement?.matches(s), selector)) return;
+    await page.keyboard.press(key);
+  }
+  throw new Error(`${key} never reached ${selector}`);
+}
+
+test("the keyboard alone opens an installer, plays and closes a movie, and builds one; axe-core on each view", async () => {
+  const intercept = () => {};  // choosers are caught from here on, not only once a wait has reached the browser
+  page.on("filechooser", intercept);
+  await page.goto(address.split("?")[0]);
+  await page.waitForFunction(() => document.body.dataset.ready === "1");
+  assert.deepEqual(await seriousFindings(), [], "axe-core: the empty page");
+  await tabTo("#chooser");
+  assert.notEqual(await page.$eval("label.choose", (label) => getComputedStyle(label).outlineStyle), "none");
+  await page.evaluate(() => { document.body.dataset.report = ""; });
+  const [opening] = await Promise.all([page.waitForEvent("filechooser"), page.keyboard.press("Enter")]);
+  await opening.setFiles(demo);
+  await shown();
+  assert.deepEqual(await seriousFindings(), [], "axe-core: an opened installer");
+  await tabTo("[data-entry='2'] .play");
+  await page.keyboard.press("Enter");
+  await page.waitForSelector("#player-stage iframe");
+  assert.deepEqual(await seriousFindings(), [], "axe-core: the player");
+  await page.keyboard.press("Escape");
+  assert.ok(await page.isHidden("#player-box"));
+  assert.equal(await page.evaluate(() => document.activeElement.getAttribute("aria-label")), "Play bubbles.swf");
+
+  await tabTo("#new-installer", "Shift+Tab");
+  await page.keyboard.press("Enter");
+  await tabTo('#maker [name="name"]');
+  await page.keyboard.press("Control+A");
+  await page.keyboard.type("KeySaver");
+  for (const field of ["program", "content-file", "license"]) {
+    await tabTo(`#maker [name="${field}"]`);
+    const [choosing] = await Promise.all([page.waitForEvent("filechooser"), page.keyboard.press("Space")]);
+    await choosing.setFiles(kDemoChoices[field]);
+  }
+  await tabTo("#build");
+  await page.keyboard.press("Enter");
+  await page.waitForSelector("#download-installer", { timeout: 60000 });
+  const built = join(folder, "KeySaver.exe");
+  writeFileSync(built, await download("#download-installer"));
+  assert.equal(verifyWords(built).code, 0);
+  assert.equal(listJson(built).saver_name, "KeySaver");
+  assert.deepEqual(pageErrors, []);
+  page.off("filechooser", intercept);
+});
+
+test("outside its server: as a file the page says to serve it; a restarted studio's old tab says to open the new address", async () => {
+  await page.goto(`file://${join(dist, "studio/index.html")}`);
+  assert.ok(await page.isVisible("#not-served"));
+  assert.match(await page.textContent("#not-served"), /saverpack studio/);
+
+  const first = await startStudio(demo);
+  servers.add(new URL(first.address).origin);
+  await page.goto(first.address.split("?")[0]);
+  await page.waitForFunction(() => document.body.dataset.ready === "1");
+  first.child.kill("SIGINT");
+  await once(first.child, "exit");
+  const second = await startStudio(demo, saverpack, null, ["--port", new URL(first.address).port]);
+  servers.add(new URL(second.address).origin);
+  try {
+    await fillForm(kDemoChoices);  // in the tab of the first run
+    await previewed();
+    assert.match(await page.textContent("#page-error"), /^The studio was restarted.*open the new address/);
+    assert.doesNotMatch(await page.textContent("#maker"), /tools\/install\.exe/);
+  } finally {
+    second.child.kill("SIGINT");
+  }
 });
 
 // The form's installer installs under Wine: built here with the 64-bit build's programs served

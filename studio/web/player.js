@@ -9,6 +9,7 @@
 //   player -> page: {type: "wasm", name}                        Ruffle asks for its wasm
 //                   {type: "size", width, height}               the movie's own size
 //                   {type: "playing"}, {type: "problem", text}
+//                   {type: "escape"}                            Escape pressed in the frame: close
 "use strict";
 
 const kOptions = {
@@ -92,3 +93,5 @@ window.addEventListener("message", (event) => {
   }
 });
 document.addEventListener("DOMContentLoaded", () => tell({ type: "ready" }));
+// The page's keys stop at this frame's edge: Escape here closes the player box all the same.
+document.addEventListener("keydown", (event) => { if (event.key === "Escape") tell({ type: "escape" }); });

@@ -9,7 +9,8 @@
 //                                          its report made, verify's checks among them)
 //   {type: "project", id, name, stem}   -> {type: "project", id, zip, problems}: the opened
 //                                          installer's project and its files, zipped
-// Any failure comes back as {type: "error", id, message}.
+// Any failure comes back as {type: "error", id, message, status}: status, when there is one, is
+// the HTTP status with which the server refused one of the page's own files (tools/...).
 "use strict";
 
 importScripts("saverpack-core.js", "fflate.js");
@@ -56,8 +57,9 @@ async function fetchTools() {
   for (const name of ["install.exe", "impborl.dll", "launcher.exe"]) {
     const response = await fetch(`tools/${name}`);
     if (!response.ok)
-      throw new Error(`tools/${name}: the server answered ${response.status}; the page builds installers when ` +
-                      "saverpack studio serves it, with the install.exe, impborl.dll and launcher.exe beside saverpack");
+      throw Object.assign(new Error(`tools/${name}: the server answered ${response.status}; the page builds ` +
+                                    "installers when saverpack studio serves it, with the install.exe, impborl.dll " +
+                                    "and launcher.exe beside saverpack"), { status: response.status });
     await storeBlob(core.storeTool, name, await response.blob());
   }
 }
@@ -119,6 +121,6 @@ async function handle(message) {
       post({ type: "layout", id: message.id, withLicence: JSON.parse(core.layout(true)),
              withoutLicence: JSON.parse(core.layout(false)) });
   } catch (error) {
-    post({ type: "error", id: message.id, message: String(error && error.message || error) });
+    post({ type: "error", id: message.id, message: String(error && error.message || error), status: error?.status });
   }
 }

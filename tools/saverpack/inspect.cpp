@@ -154,7 +154,7 @@ MemberContent ExpandChunk(const TChunk& chunk) {
 MemberContent ExpandMember(std::span<const uint8_t> file, const TPayloadMember& member) {
   const TMemberFault fault = CheckMemberRecord(member, static_cast<int64_t>(file.size()));
   if (fault != TMemberFault::None)
-    return {{}, MemberFaultText(fault, member, static_cast<int64_t>(file.size()))};
+    return {{}, Cp1252ToUtf8(MemberFaultText(fault, member, static_cast<int64_t>(file.size())))};
   return Expanded(StoredBytes(file, member), member.Compressed != 0, member.FileSize);
 }
 

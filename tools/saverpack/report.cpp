@@ -25,9 +25,11 @@ bool IsOurLauncher(const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-std::string JsonQuoted(const std::string& cp1252) {
+std::string JsonQuoted(const std::string& cp1252) { return JsonQuotedUtf8(Cp1252ToUtf8(cp1252)); }
+
+std::string JsonQuotedUtf8(const std::string& utf8) {
   std::string out = "\"";
-  for (char c : Cp1252ToUtf8(cp1252)) {
+  for (char c : utf8) {
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;

@@ -12,6 +12,8 @@ namespace saverpack {
 
 // A Windows-1252 text as a JSON string literal (UTF-8, escaped).
 std::string JsonQuoted(const std::string& cp1252);
+// The same for a text that is UTF-8 already (verify's words, which quote names converted).
+std::string JsonQuotedUtf8(const std::string& utf8);
 
 // "Signature: none", or "Signature: Authenticode, N bytes at M, signed by ..." with its problem.
 std::string SignatureLine(const TPayloadHeader& header, std::span<const uint8_t> file);

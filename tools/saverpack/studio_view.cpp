@@ -23,7 +23,7 @@ const char* ContentKind(uint8_t mode) {
 
 std::string JsonList(const std::vector<std::string>& lines) {
   std::string out = "[";
-  for (size_t i = 0; i < lines.size(); ++i) out += (i ? ", " : "") + JsonQuoted(lines[i]);
+  for (size_t i = 0; i < lines.size(); ++i) out += (i ? ", " : "") + JsonQuotedUtf8(lines[i]);
   return out + "]";
 }
 
@@ -49,7 +49,7 @@ std::string WindowJson(const TPayloadHeader& h, std::span<const uint8_t> file) {
     const MemberContent text = IsEmptySlot(licence) ? MemberContent{{}, "slot 4 is empty"}
                                                     : ExpandMember(file, licence);
     if (text.problem.empty()) out << ", \"licence\": " << JsonQuoted(MemoText(text.bytes));
-    else out << ", \"licence_problem\": " << JsonQuoted(text.problem);
+    else out << ", \"licence_problem\": " << JsonQuotedUtf8(text.problem);
   }
   out << "}";
   return out.str();
@@ -62,7 +62,7 @@ std::string FileJson(const std::string& head, const std::string& name, size_t si
   if (problem.empty())
     out += ", \"size\": " + std::to_string(size) + ", \"flash\": " + (flash ? "true" : "false");
   else
-    out += ", \"problem\": " + JsonQuoted(problem);
+    out += ", \"problem\": " + JsonQuotedUtf8(problem);
   return out + "}";
 }
 
@@ -183,7 +183,7 @@ std::string StudioReportJson(std::span<const uint8_t> file) {
   const VerifyReport report = VerifyReportOf(file);
   if (const std::string notInstaller = NotAnInstaller(file); !notInstaller.empty())
     return "{\n  \"size\": " + std::to_string(file.size()) + ",\n  \"list\": null,\n  \"not_installer\": " +
-           JsonQuoted(notInstaller) + ",\n  \"problems\": " + JsonList(report.problems) +
+           JsonQuotedUtf8(notInstaller) + ",\n  \"problems\": " + JsonList(report.problems) +
            ",\n  \"warnings\": [],\n  \"verdict\": \"\"\n}\n";
   std::ostringstream out;
   out << "{\n  \"size\": " << file.size();
@@ -192,14 +192,14 @@ std::string StudioReportJson(std::span<const uint8_t> file) {
     std::string list = ListJson(*header, file);
     list.pop_back();  // its closing line break
     out << ",\n  \"list\": " << list << ",\n  \"uninstall\": "
-        << JsonQuoted(UninstallLine(*header, file)) << ",\n  \"signature\": "
-        << JsonQuoted(SignatureLine(*header, file));
+        << JsonQuotedUtf8(UninstallLine(*header, file)) << ",\n  \"signature\": "
+        << JsonQuotedUtf8(SignatureLine(*header, file));
   } else {
     out << ",\n  \"list\": null";
   }
   out << ",\n  \"problems\": " << JsonList(report.problems)
       << ",\n  \"warnings\": " << JsonList(report.warnings)
-      << ",\n  \"verdict\": " << JsonQuoted(report.verdict);
+      << ",\n  \"verdict\": " << JsonQuotedUtf8(report.verdict);
   if (header)
     out << ",\n  \"window\": " << WindowJson(*header, file) << ",\n  \"files\": " << FilesJson(*header, file, report.Sound());
   out << "\n}\n";
