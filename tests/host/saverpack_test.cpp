@@ -857,6 +857,8 @@ TEST_F(SaverProject, FuzzFindingsAreRefusedWithAMessage) {
   bmp[21] = 0x80;  // and one whose width is negative: its canvas would overflow the reckoning
   bmp[22] = 1;
   EXPECT_THROW(saverpack::BitmapOfPicture(bmp, "negative.bmp"), saverpack::ToolError);
+  bmp[21] = bmp[25] = 0x40;  // and one of 2^30 x 2^30 pixels, which the reckoning must not overflow
+  EXPECT_THROW(saverpack::BitmapOfPicture(bmp, "vast.bmp"), saverpack::ToolError);
   // A path too long for the system to look up is no file at that line, not a system error.
   const auto run = Build(kTop + "[files.program]\npath = \"" + std::string(5000, 'C') + "\"\n");
   EXPECT_EQ(run.exitCode, 1);

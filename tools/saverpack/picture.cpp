@@ -95,7 +95,9 @@ size_t JpegStart(const std::vector<uint8_t>& b) {
 // a pixel; PNG the inflated rows (twice as wide for 16-bit samples) and their conversion; JPEG a
 // plane a component; BMP a conversion.
 int64_t DecodingPeak(const std::vector<uint8_t>& bytes, int width, int height) {
-  const int64_t pixels = int64_t{width} * height;
+  // Two sides below 2^31 make at most 2^62 pixels: capped, so that the bytes a pixel cannot
+  // overflow the reckoning (anything near the cap is refused anyway).
+  const int64_t pixels = std::min(int64_t{width} * height, int64_t{1} << 40);
   auto startsWith = [&](std::initializer_list<uint8_t> magic) {
     return bytes.size() >= magic.size() && std::equal(magic.begin(), magic.end(), bytes.begin());
   };
