@@ -2,12 +2,17 @@
 // distance to the exact optimum, all in one run.
 //   codec_bench [--quick] [--vectors DIR] [--slice BYTES] [FILE...]
 // For each file (without files: a generated corpus of text, records and a bitmap): the ratio of
-// the default and fast levels and of zlib 1/6/9, implode MB/s of both levels and of zlib 1,
-// explode MB/s beside inflate; then on the file's first --slice bytes (default 262144) the exact
-// optimum, found by comparing every distance, beside the default level and zlib 9. All implode
-// figures are binary literals with the 4096-byte dictionary. --vectors: each shared vector's
-// default-level size against the reference size in its MANIFEST.tsv. --quick: one run per
-// figure instead of the median of three, and no exact optimum.
+// the default and fast levels and of zlib 1/6/9, implode MB/s of both levels and of zlib 1;
+// explode beside inflate, each on the stream of its own best encoder (the smallest of
+// saverpack's six codings, as build stores a member; zlib 9), explode both in memory (saverpack,
+// the studio) and through the library's callbacks (impborl.dll, the installer), in turns with
+// inflate, each decoding into a buffer allocated beforehand and checked, with the median of the
+// turns' speed ratios; then on the file's first --slice bytes (default 262144) the exact
+// optimum, found by comparing every distance, beside the default level and zlib 9. The other
+// implode figures are binary literals with the 4096-byte dictionary. --vectors: each shared
+// vector's default-level size against the reference size in its MANIFEST.tsv. --quick: one run
+// per implode figure instead of the median of three, 5 expand turns instead of 9, and no exact
+// optimum.
 // Prints figures; asserts nothing. Throughput is in MB/s of plain data (1 MB = 10^6 bytes).
 #include <zlib.h>
 
@@ -24,6 +29,7 @@
 #include <vector>
 
 #include "dcl.h"
+#include "explode.h"
 
 namespace {
 
@@ -86,6 +92,11 @@ Bytes Bitmap(size_t size) {
   return out;
 }
 
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
 double MedianSeconds(const std::function<void()>& work) {
   std::vector<double> times;
   for (int i = 0; i < runs; ++i) {
@@ -93,8 +104,7 @@ double MedianSeconds(const std::function<void()>& work) {
     work();
     times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
+  return Median(times);
 }
 
 Bytes Deflate(const Bytes& in, int level) {
@@ -105,17 +115,20 @@ Bytes Deflate(const Bytes& in, int level) {
   return out;
 }
 
-void Inflate(const Bytes& in, Bytes& out) {
+// Both decoders write into a buffer allocated beforehand and report what they produced, so the
+// figures are the codecs' alone and the bytes can be checked.
+bool Inflate(const Bytes& in, Bytes& out) {
   uLongf size = out.size();
-  uncompress(out.data(), &size, in.data(), in.size());
+  return uncompress(out.data(), &size, in.data(), in.size()) == Z_OK && size == out.size();
 }
 
-// Explode into a buffer sized beforehand, as inflate gets one: the figure is the codec's alone.
+// Through the library's callbacks, as impborl.dll and the installer use it.
 struct Into {
   const Bytes* in;
   size_t inPos;
   uint8_t* out;
   size_t outPos;
+  size_t room;
 };
 
 unsigned ReadInto(char* buf, unsigned* size, void* param) {
@@ -128,14 +141,70 @@ unsigned ReadInto(char* buf, unsigned* size, void* param) {
 
 void WriteInto(char* buf, unsigned* size, void* param) {
   auto& io = *static_cast<Into*>(param);
-  std::memcpy(io.out + io.outPos, buf, *size);
-  io.outPos += *size;
+  const size_t n = std::min<size_t>(*size, io.room - io.outPos);
+  std::memcpy(io.out + io.outPos, buf, n);
+  io.outPos += n;
 }
 
-void ExplodeInto(const Bytes& stream, Bytes& out) {
+bool ExplodeThroughCallbacks(const Bytes& stream, Bytes& out) {
   static char work[EXP_BUFFER_SIZE];
-  Into io{&stream, 0, out.data(), 0};
-  dcl_explode(ReadInto, WriteInto, work, &io);
+  Into io{&stream, 0, out.data(), 0, out.size()};
+  return dcl_explode(ReadInto, WriteInto, work, &io) == CMP_NO_ERROR && io.outPos == out.size();
+}
+
+// In memory, as saverpack and the studio use it (dcl::Explode): the output is the window. The
+// buffer has the room past the end that the decoder asks for.
+bool ExplodeInMemory(const Bytes& stream, Bytes& out, size_t size) {
+  dcl::MemoryExplode state(stream.data(), stream.size());
+  return dcl::ExplodeInto(state, out.data(), size + 1) == CMP_NO_ERROR && state.written == size;
+}
+
+int expandTurns = 9;
+
+// Seconds of one decode: repeated until the sample spans at least 16 MB of output, so that a
+// small file is not timed at the clock's grain.
+double DecodeSeconds(const std::function<bool()>& decode, size_t plainSize, bool& ok) {
+  const size_t repeats = std::max<size_t>(1, 16'000'000 / std::max<size_t>(plainSize, 1));
+  const auto start = std::chrono::steady_clock::now();
+  for (size_t i = 0; i < repeats; ++i) ok = decode() && ok;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
+         double(repeats);
+}
+
+struct Expansion {
+  // Medians: seconds of each decoder; speed ratios of each explode to inflate.
+  double memorySeconds, callbackSeconds, inflateSeconds, memoryRatio, callbackRatio;
+  bool memoryOk = true, callbackOk = true, inflateOk = true;  // every run gave back the file
+};
+
+// The three decoders in turns, each turn's ratios kept: the median of the ratios stays steady
+// while other work on the machine slows some turns down. Every run must report the whole file.
+Expansion CompareExpansion(const Bytes& data, const Bytes& imploded, const Bytes& deflated) {
+  Bytes inMemory(data.size() + 1 + dcl::kExplodeOverrun), exploded(data.size()),
+      inflated(data.size());
+  Expansion e{};
+  std::vector<double> memoryTimes, callbackTimes, inflateTimes, memoryRatios, callbackRatios;
+  for (int i = 0; i < expandTurns; ++i) {
+    memoryTimes.push_back(DecodeSeconds(
+        [&] { return ExplodeInMemory(imploded, inMemory, data.size()); }, data.size(), e.memoryOk));
+    callbackTimes.push_back(DecodeSeconds([&] { return ExplodeThroughCallbacks(imploded, exploded); },
+                                          data.size(), e.callbackOk));
+    inflateTimes.push_back(DecodeSeconds([&] { return Inflate(deflated, inflated); },
+                                         data.size(), e.inflateOk));
+    memoryRatios.push_back(inflateTimes.back() / memoryTimes.back());
+    callbackRatios.push_back(inflateTimes.back() / callbackTimes.back());
+    if (i > 0) continue;
+    // The buffers held zeros before this first turn: what they hold now is the decoders' work.
+    e.memoryOk = e.memoryOk && std::equal(data.begin(), data.end(), inMemory.begin());
+    e.callbackOk = e.callbackOk && exploded == data;
+    e.inflateOk = e.inflateOk && inflated == data;
+  }
+  e.memorySeconds = Median(memoryTimes);
+  e.callbackSeconds = Median(callbackTimes);
+  e.inflateSeconds = Median(inflateTimes);
+  e.memoryRatio = Median(memoryRatios);
+  e.callbackRatio = Median(callbackRatios);
+  return e;
 }
 
 bool quick = false;
@@ -151,10 +220,8 @@ void Report(const std::string& name, const Bytes& data) {
   const double zlib1Time = MedianSeconds([&] { zlib1 = Deflate(data, 1); });
   zlib6 = Deflate(data, 6);
   zlib9 = Deflate(data, 9);
-  Bytes out(data.size());
-  const double explodeTime = MedianSeconds([&] { ExplodeInto(best, out); });
-  if (out != data) std::printf("  !! the default level's stream does not explode to the file\n");
-  const double inflateTime = MedianSeconds([&] { Inflate(zlib6, out); });
+  const dcl::Stream stored = dcl::ImplodeSmallest(data);
+  const Expansion e = CompareExpansion(data, stored.bytes, zlib9);
 
   std::printf("\n%s: %.2f MB\n", name.c_str(), mb);
   std::printf("  ratio    default %.4f  fast %.4f  zlib-1 %.4f  zlib-6 %.4f  zlib-9 %.4f\n",
@@ -163,8 +230,16 @@ void Report(const std::string& name, const Bytes& data) {
               Ratio(zlib9.size(), data.size()));
   std::printf("  implode  default %6.1f MB/s  fast %6.1f MB/s  zlib-1 %6.1f MB/s\n", mb / bestTime,
               mb / fastTime, mb / zlib1Time);
-  std::printf("  expand   explode %6.1f MB/s  inflate %6.1f MB/s  (explode / inflate %.2f)\n",
-              mb / explodeTime, mb / inflateTime, inflateTime / explodeTime);
+  std::printf("  expand   %s literals, %u-byte dictionary; zlib-9; median of %d turns\n",
+              stored.type == CMP_ASCII ? "ascii" : "binary", stored.dict, expandTurns);
+  std::printf("    explode in memory    %7.1f MB/s  (explode / inflate %.2f)\n",
+              mb / e.memorySeconds, e.memoryRatio);
+  std::printf("    explode, callbacks   %7.1f MB/s  (explode / inflate %.2f)\n",
+              mb / e.callbackSeconds, e.callbackRatio);
+  std::printf("    inflate              %7.1f MB/s\n", mb / e.inflateSeconds);
+  if (!e.memoryOk) std::printf("  !! explode in memory did not give back the file\n");
+  if (!e.callbackOk) std::printf("  !! explode through callbacks did not give back the file\n");
+  if (!e.inflateOk) std::printf("  !! inflate did not give back the file\n");
   if (quick) return;
   const Bytes slice(data.begin(), data.begin() + std::min(sliceSize, data.size()));
   const auto exact = dcl::Implode(slice, CMP_BINARY, 4096, dcl::Level::Exact);
@@ -226,6 +301,7 @@ int main(int argc, char** argv) {
     if (arg == "--quick") {
       quick = true;
       runs = 1;
+      expandTurns = 5;
     } else if (arg == "--vectors" && i + 1 < argc) {
       vectors = argv[++i];
     } else if (arg == "--slice" && i + 1 < argc) {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 
+#include "explode.h"
+
 namespace dcl {
 namespace {
 
@@ -23,36 +25,48 @@ unsigned PK_CDECL ReadFromSpan(char* buf, unsigned int* size, void* param) {
 struct Sink {
   Source source;
   std::vector<uint8_t>* out;
-  size_t room = kNoExplodeLimit;  // bytes the output may still take
-  bool full = false;              // it took them all and more came
 };
 
-// Keeps at most room bytes; past them the sink is full, and its source reads as ended, which
-// stops the library at its next read.
 void PK_CDECL AppendToVector(char* buf, unsigned int* size, void* param) {
   auto& sink = *static_cast<Sink*>(param);
-  const size_t n = std::min<size_t>(*size, sink.room);
-  sink.out->insert(sink.out->end(), reinterpret_cast<uint8_t*>(buf), reinterpret_cast<uint8_t*>(buf) + n);
-  if (sink.room != kNoExplodeLimit) sink.room -= n;
-  if (n < *size) sink.full = true;
+  sink.out->insert(sink.out->end(), reinterpret_cast<uint8_t*>(buf), reinterpret_cast<uint8_t*>(buf) + *size);
 }
 
 unsigned PK_CDECL ReadFromSink(char* buf, unsigned int* size, void* param) {
-  auto& sink = *static_cast<Sink*>(param);
-  if (sink.full) return 0;
-  return ReadFromSpan(buf, size, &sink.source);
+  return ReadFromSpan(buf, size, &static_cast<Sink*>(param)->source);
+}
+
+// The output is the decoder's window, grown as it fills: first to what the stream most likely
+// makes, then twice as large each time, never past the limit. A stream that claims far more than
+// it holds so costs no more than twice its real output or 16 times its own size. Under a limit (a
+// record's size) the first room is 16 times the stream, more than nearly all data makes (bitmaps
+// about 10 times), so that a member expands without a copy; without one, 4 times (programs and
+// text make about 3).
+size_t FirstRoom(size_t streamSize, size_t keep) {
+  const size_t times = keep == kNoExplodeLimit ? 4 : 16;
+  const size_t likely = streamSize < SIZE_MAX / 32 ? streamSize * times + 65536 : SIZE_MAX / 4;
+  return std::min(likely, keep);
 }
 
 }  // namespace
 
 ExplodeResult Explode(std::span<const uint8_t> stream, size_t limit) {
   ExplodeResult result;
-  Sink sink{{stream}, &result.data};
-  sink.room = limit == kNoExplodeLimit ? kNoExplodeLimit : limit + 1;
-  auto work = std::make_unique<char[]>(EXP_BUFFER_SIZE);
-  result.code = dcl_explode(ReadFromSink, AppendToVector, work.get(), &sink);
-  result.pastLimit = sink.full || (limit != kNoExplodeLimit && result.data.size() > limit);
-  if (result.pastLimit && result.code == CMP_NO_ERROR) result.code = CMP_ABORT;
+  MemoryExplode state(stream.data(), stream.size());
+  const size_t keep = limit == kNoExplodeLimit ? kNoExplodeLimit : limit + 1;
+  size_t room = FirstRoom(stream.size(), keep);
+  for (;;) {
+    result.data.resize(room + kExplodeOverrun);
+    result.code = ExplodeInto(state, result.data.data(), room);
+    if (result.code != kExplodeStopped) break;
+    if (room == keep) {  // the output reached one byte past the limit
+      result.pastLimit = true;
+      result.code = CMP_ABORT;
+      break;
+    }
+    room = room < keep / 2 ? room * 2 : keep;
+  }
+  result.data.resize(std::min(state.written, keep));
   return result;
 }
 

@@ -25,13 +25,20 @@ void FillCode(Code<N>& code, const uint8_t (&packed)[P]) {
   }
 }
 
-template <size_t N>
-void FillDecodeTable(uint16_t* table, unsigned indexBits, const Code<N>& code) {
-  for (size_t s = 0; s < N; ++s) {
+// Every index whose low bits are a symbol's code gets entry(symbol, code length).
+template <size_t N, typename T, typename Entry>
+void FillDecodeTable(T* table, unsigned indexBits, const Code<N>& code, Entry entry) {
+  for (unsigned s = 0; s < N; ++s) {
     const unsigned len = code.length[s];
     for (unsigned fill = 0; fill < (1u << (indexBits - len)); ++fill)
-      table[code.bits[s] | (fill << len)] = static_cast<uint16_t>(s << 4 | len);
+      table[code.bits[s] | (fill << len)] = static_cast<T>(entry(s, len));
   }
+}
+
+unsigned SymbolAndLength(unsigned symbol, unsigned len) { return symbol << 4 | len; }
+
+unsigned CopyLengthStep(unsigned symbol, unsigned len) {
+  return unsigned{kLengthBase[symbol]} << 8 | unsigned{kLengthExtra[symbol]} << 4 | (1 + len);
 }
 
 void FillLengthEncoding(Tables& t) {
@@ -61,9 +68,9 @@ void BuildTables() {
   FillCode(t.literal, kPackedLiteralLengths);
   FillCode(t.length, kPackedLengthLengths);
   FillCode(t.distance, kPackedDistanceLengths);
-  FillDecodeTable(t.literalDecode, kLiteralBits, t.literal);
-  FillDecodeTable(t.lengthDecode, kLengthBits, t.length);
-  FillDecodeTable(t.distanceDecode, kDistanceBits, t.distance);
+  FillDecodeTable(t.literalDecode, kLiteralBits, t.literal, SymbolAndLength);
+  FillDecodeTable(t.distanceDecode, kDistanceBits, t.distance, SymbolAndLength);
+  FillDecodeTable(t.lengthDecode, kLengthBits, t.length, CopyLengthStep);
   FillLengthEncoding(t);
   FillCrc(t.crc);
 }

@@ -54,8 +54,10 @@ struct Tables {
   Code<64> distance;
   // Decoding by table: index with the next stream bits, get symbol << 4 | code length.
   uint16_t literalDecode[1u << kLiteralBits];
-  uint16_t lengthDecode[1u << kLengthBits];
   uint16_t distanceDecode[1u << kDistanceBits];
+  // A copy's length in one look-up, indexed by the bits after its first: the symbol's base << 8
+  // | its extra bits << 4 | the bits of its code and of the copy's first bit.
+  uint32_t lengthDecode[1u << kLengthBits];
   // Each copy length's bits, the leading 1 (a copy) included: nbits << 24 | bits.
   uint32_t lengthEncoding[kEndCode + 1];
   uint32_t crc[256];  // CRC-32, reflected polynomial 0xEDB88320

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "codec_test_util.h"
 #include "dcl.h"
+#include "dcl_tables.h"
 
 namespace {
 
@@ -81,18 +83,20 @@ TEST(ImplodeRoundTrip, RefusesUnknownModesAndSizes) {
             unsigned(CMP_INVALID_MODE));
 }
 
-// Callbacks that hand over one byte at a time and take the output in whatever pieces come:
-// the codecs must not depend on how the caller's buffers are cut.
+// Callbacks that hand over a few bytes at a time (one, unless told) and take the output in
+// whatever pieces come: the codecs must not depend on how the caller's buffers are cut.
 struct Trickle {
   const std::vector<uint8_t>* in;
   size_t pos = 0;
   std::vector<uint8_t> out;
+  size_t piece = 1;  // the most a read hands over
 };
-unsigned PK_CDECL ReadOneByte(char* buf, unsigned int* size, void* param) {
+unsigned PK_CDECL ReadPiece(char* buf, unsigned int* size, void* param) {
   auto& t = *static_cast<Trickle*>(param);
-  if (t.pos == t.in->size() || *size == 0) return 0;
-  buf[0] = static_cast<char>((*t.in)[t.pos++]);
-  return 1;
+  const size_t n = std::min({size_t{*size}, t.piece, t.in->size() - t.pos});
+  std::memcpy(buf, t.in->data() + t.pos, n);
+  t.pos += n;
+  return static_cast<unsigned>(n);
 }
 void PK_CDECL Collect(char* buf, unsigned int* size, void* param) {
   auto& t = *static_cast<Trickle*>(param);
@@ -106,11 +110,11 @@ TEST(CodecCallbacks, OneByteReadsGiveTheSameStreams) {
   std::vector<char> work(CMP_BUFFER_SIZE + 7);
   Trickle imp{&text};
   unsigned type = CMP_ASCII, dict = 2048;
-  ASSERT_EQ(dcl_implode(ReadOneByte, Collect, work.data() + 3, &imp, &type, &dict), 0u);
+  ASSERT_EQ(dcl_implode(ReadPiece, Collect, work.data() + 3, &imp, &type, &dict), 0u);
   EXPECT_EQ(imp.out, dcl::Implode(text, CMP_ASCII, 2048));
 
   Trickle exp{&imp.out};
-  ASSERT_EQ(dcl_explode(ReadOneByte, Collect, work.data() + 1, &exp), 0u);
+  ASSERT_EQ(dcl_explode(ReadPiece, Collect, work.data() + 1, &exp), 0u);
   EXPECT_EQ(exp.out, text);
 }
 
@@ -190,6 +194,110 @@ TEST(ImplodeLevels, TextTakesAsciiLiterals) {
   const std::string text = "Bubbles rise past the treasure chest while the angelfish turns.\r\n";
   const auto best = dcl::ImplodeSmallest({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
   EXPECT_EQ(best.type, unsigned(CMP_ASCII));
+}
+
+}  // namespace
+
+namespace {
+
+// Streams written token by token, with the copies a test chooses rather than an encoder: binary
+// literals, the 4096-byte dictionary.
+struct TokenWriter {
+  std::vector<uint8_t> bytes{CMP_BINARY, 6};
+  uint64_t pending = 0;
+  unsigned pendingBits = 0;
+
+  void Put(uint32_t bits, unsigned count) {
+    pending |= uint64_t{bits} << pendingBits;
+    for (pendingBits += count; pendingBits >= 8; pendingBits -= 8, pending >>= 8)
+      bytes.push_back(static_cast<uint8_t>(pending));
+  }
+  void Literal(uint8_t byte) { Put(unsigned{byte} << 1, 9); }
+  void Copy(unsigned length, unsigned distance) {
+    const uint32_t lengthCode = dcl::gTables.lengthEncoding[length];
+    Put(lengthCode & 0xFFFFFF, lengthCode >> 24);
+    if (length == dcl::kEndCode) return;
+    const unsigned lowBits = length == 2 ? 2 : 6;
+    const unsigned high = (distance - 1) >> lowBits;
+    Put(dcl::gTables.distance.bits[high], dcl::gTables.distance.length[high]);
+    Put((distance - 1) & ((1u << lowBits) - 1), lowBits);
+  }
+  std::vector<uint8_t> Finish() {
+    Copy(dcl::kEndCode, 0);
+    Put(0, 7);
+    return bytes;
+  }
+};
+
+// Through the library's callbacks, reading the stream in pieces of the given size.
+Trickle ExplodeInPieces(const std::vector<uint8_t>& stream, size_t piece, unsigned& code) {
+  Trickle t{&stream};
+  t.piece = piece;
+  std::vector<char> work(EXP_BUFFER_SIZE);
+  code = dcl_explode(ReadPiece, Collect, work.data(), &t);
+  return t;
+}
+
+// Copies by words must give what a copy byte by byte gives, however near their source: the
+// pattern of a copy nearer than a word repeats, and every length ends where it should.
+TEST(ExplodeCopies, EveryNearDistanceAndLengthGivesTheBytesOfAByteByByteCopy) {
+  TokenWriter writer;
+  std::vector<uint8_t> expected = RandomBytes(40, 21);
+  for (uint8_t byte : expected) writer.Literal(byte);
+  for (unsigned distance = 1; distance <= 40; ++distance) {
+    for (unsigned length : {2u, 3u, 7u, 8u, 9u, 15u, 16u, 17u, 24u, 33u, 100u, 517u, 518u}) {
+      writer.Copy(length, distance);
+      for (unsigned i = 0; i < length; ++i) expected.push_back(expected[expected.size() - distance]);
+      writer.Literal(static_cast<uint8_t>(distance * 31 + length));
+      expected.push_back(static_cast<uint8_t>(distance * 31 + length));
+    }
+  }
+  const auto stream = writer.Finish();
+  const auto inMemory = dcl::Explode(stream);
+  EXPECT_EQ(inMemory.code, unsigned(CMP_NO_ERROR));
+  EXPECT_EQ(inMemory.data, expected);
+  unsigned code = 0;
+  EXPECT_EQ(ExplodeInPieces(stream, 2048, code).out, expected);
+  EXPECT_EQ(code, unsigned(CMP_NO_ERROR));
+}
+
+// The in-memory decoder and the callbacks' share one token loop but not their input: the same
+// code and bytes wherever the input is cut, including streams that end within the last word.
+TEST(ExplodePaths, MemoryAndCallbacksAgreeWhereverTheInputEnds) {
+  for (const auto& v : ReadDclManifest()) {
+    const auto stream = ReadFileBytes(DclPath(v, ".imploded"));
+    std::vector<size_t> cuts{stream.size(), stream.size() * 2 / 3};
+    for (size_t back = 1; back <= 9 && back < stream.size(); ++back) cuts.push_back(stream.size() - back);
+    for (size_t cut : cuts) {
+      const std::vector<uint8_t> part(stream.begin(), stream.begin() + cut);
+      const auto inMemory = dcl::Explode(part);
+      for (size_t piece : {1, 7, 8, 9, 2048}) {
+        unsigned code = 0;
+        EXPECT_EQ(ExplodeInPieces(part, piece, code).out, inMemory.data) << v.name << " " << cut << " " << piece;
+        EXPECT_EQ(code, inMemory.code) << v.name << " " << cut << " " << piece;
+      }
+    }
+  }
+}
+
+// The output grows as the stream fills it, and stops one byte past the limit: a record's size
+// bounds what a stream that claims more can cost.
+TEST(ExplodeLimit, KeepsOneBytePastTheLimitAndNoMore) {
+  std::vector<uint8_t> data;
+  const auto block = RandomBytes(1000, 13);
+  while (data.size() < 3'000'000) data.insert(data.end(), block.begin(), block.end());
+  const auto stream = dcl::Implode(data);
+  const auto whole = dcl::Explode(stream, data.size());
+  EXPECT_EQ(whole.code, unsigned(CMP_NO_ERROR));
+  EXPECT_FALSE(whole.pastLimit);
+  EXPECT_EQ(whole.data, data);
+  for (size_t limit : {size_t{0}, size_t{1'000'000}, data.size() - 1}) {
+    const auto cut = dcl::Explode(stream, limit);
+    EXPECT_EQ(cut.code, unsigned(CMP_ABORT)) << limit;
+    EXPECT_TRUE(cut.pastLimit) << limit;
+    ASSERT_EQ(cut.data.size(), limit + 1);
+    EXPECT_TRUE(std::equal(cut.data.begin(), cut.data.end(), data.begin())) << limit;
+  }
 }
 
 }  // namespace
