@@ -2,11 +2,12 @@
 // Chromium, beside `saverpack verify` of the same files; and building projects with the page's
 // New installer form beside `saverpack build` of the project the page gives, beside the same
 // files. Usage: node studio/bench.mjs FILE... [--build NAME=FIELD:PATH,FIELD:PATH...]...
-// Prints one line per file, medians of 5: the page's worker reading, checking and listing the
-// file, the page from the file chosen to everything shown, `saverpack verify` (a process reading
-// and checking it), and the ratios of both to verify. For each project: the worker's build (the
-// files copied into the module, read and packed, one core), `saverpack build` on one core
-// (taskset) and on every core, and the ratios.
+// Prints one line per file, medians of 5: the page's worker checking and listing the file (reading
+// what the report needs of it), the page from the file chosen to everything shown, `saverpack
+// verify` (a process reading and checking it) and `list --json`, and the ratios of both to verify.
+// For each project: the page's build (the files copied into the worker's module, then packed by
+// its pool of workers, one a core the browser reports), `saverpack build` on one core (taskset)
+// and on every core, and the ratios.
 import { execFileSync } from "node:child_process";
 import { mkdtempSync, readFileSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
@@ -18,11 +19,11 @@ import { saverpack } from "./tests/fixtures.mjs";
 
 const median = (values) => [...values].sort((a, b) => a - b)[values.length >> 1];
 
-function verifySeconds(file) {
+function commandSeconds(...args) {
   const times = [];
   for (let i = 0; i < 5; i++) {
     const started = process.hrtime.bigint();
-    execFileSync(saverpack, ["verify", file], { stdio: "ignore" });
+    execFileSync(saverpack, args, { stdio: "ignore" });
     times.push(Number(process.hrtime.bigint() - started) / 1e9);
   }
   return median(times);
@@ -74,8 +75,9 @@ async function buildFigures(page, build) {
   const all = buildSeconds(join(beside, `${name}.toml`), false);
   const same = installer.equals(readFileSync(join(beside, `${name}.toml.exe`)));
   const worker = median(inPage);
+  const cores = await page.evaluate(() => navigator.hardwareConcurrency);
   console.log(`${name} (${installer.length} bytes${same ? ", the same bytes as saverpack build" : ", NOT THE SAME BYTES"}): ` +
-              `built in the page's worker ${worker.toFixed(3)} s; saverpack build on one core ${one.toFixed(3)} s ` +
+              `built in the page (its workers on ${cores} cores) ${worker.toFixed(3)} s; saverpack build on one core ${one.toFixed(3)} s ` +
               `(ratio ${(worker / one).toFixed(2)}), on every core ${all.toFixed(3)} s (ratio ${(worker / all).toFixed(2)}); ` +
               `then checked for the page's report in ${median(checked).toFixed(3)} s`);
 }
@@ -111,10 +113,12 @@ try {
       opened.push(Number(times[0]) / 1000);
       shown.push(Number(times[1]) / 1000);
     }
-    const inWorker = median(opened), inPage = median(shown), native = verifySeconds(file);
+    const inWorker = median(opened), inPage = median(shown), native = commandSeconds("verify", file);
+    const listed = commandSeconds("list", "--json", file);
     console.log(`${basename(file)}: opened and verified in the page's worker ${inWorker.toFixed(3)} s ` +
                 `(ratio ${(inWorker / native).toFixed(2)}), chosen to shown ${inPage.toFixed(3)} s ` +
-                `(ratio ${(inPage / native).toFixed(2)}); saverpack verify ${native.toFixed(3)} s`);
+                `(ratio ${(inPage / native).toFixed(2)}); saverpack verify ${native.toFixed(3)} s, ` +
+                `list --json ${listed.toFixed(3)} s`);
   }
   for (const build of builds) await buildFigures(page, build);
 } finally {

@@ -461,6 +461,34 @@ test("the form's installer is saverpack build's of the project it gives, beside 
   assert.deepEqual(pageErrors, []);
 });
 
+// Build packs in a pool of workers, one a core: the files finish in any order, each is counted
+// once, and a picture that does not decode stops the build in the preview's words.
+test("Build's progress counts every file once, to the end, and a bad picture is told as the preview tells it", async () => {
+  await newInstaller(kDemoChoices);
+  await previewed();
+  await page.evaluate(() => {
+    window.packing = [];
+    const state = document.getElementById("build-state");
+    new MutationObserver(() => {
+      const counts = /Packing (\d+) of (\d+) files/.exec(state.textContent);
+      if (counts) window.packing.push([Number(counts[1]), Number(counts[2])]);
+    }).observe(state, { childList: true, subtree: true, characterData: true });
+  });
+  await page.click("#build");
+  await page.waitForSelector("#download-installer", { timeout: 60000 });
+  // Seven members with bytes of their own, the data file's two entries, and the data file.
+  assert.deepEqual(await page.evaluate(() => window.packing), Array.from({ length: 10 }, (_, i) => [i + 1, 10]));
+
+  await page.setInputFiles('#maker [name="content-file"]', join(root, "demo/licence.txt"));
+  await previewed();
+  const preview = await page.textContent('[data-field="content-file"] .problem');
+  await page.click("#build");
+  await page.waitForFunction(() => document.getElementById("build-state").textContent.startsWith("Not built"));
+  assert.equal(await page.textContent('[data-field="content-file"] .problem'), preview);
+  assert.equal(await page.$("#download-installer"), null);
+  assert.deepEqual(pageErrors, []);
+});
+
 test("the command line's errors stand beside their choices, and no installer is offered", async () => {
   await newInstaller({ ...kDemoChoices, "content-file": join(root, "demo/licence.txt") });
   await page.fill('#maker [name="name"]', "Demo/Saver");

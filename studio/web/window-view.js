@@ -119,6 +119,9 @@ export async function showWindow(report) {
   if (win.content === "picture") {
     await drawPicture(panel, inner, await bytesOf(content));
   } else if (win.content === "flash") {
+    // Ruffle is given only what is a movie: other bytes the player in the window would not show.
+    if (!content.flash)
+      return panel.append(element("p", { class: "problem", text: "The content is not a Flash movie." }));
     const bytes = await bytesOf(content);
     const stage = place(element("div", { class: "movie", id: "content-movie" }), inner);
     panel.append(stage);

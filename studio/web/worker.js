@@ -6,35 +6,72 @@
 //   {type: "build", id, files: [{path, key, blob}], project, name, fast, plain}
 //                                       -> progress..., {type: "built", id, bytes, problems, warnings, report, ms, checkMs}
 //                                          (ms: the files stored and the installer built; checkMs:
-//                                          its report made, verify's checks among them)
+//                                          its report made, verify's checks among them); imploded
+//                                          by the pool of packers (pool.js), the plain preview here
 //   {type: "project", id, name, stem}   -> {type: "project", id, zip, problems}: the opened
 //                                          installer's project and its files, zipped
 // Any failure comes back as {type: "error", id, message, status}: status, when there is one, is
 // the HTTP status with which the server refused one of the page's own files (tools/...).
 "use strict";
 
-importScripts("saverpack-core.js", "fflate.js");
+importScripts("saverpack-core.js", "fflate.js", "pool.js");
 
 const kPiece = 4 * 1024 * 1024;  // the file is copied into the module this much at a time
-let core = null;
-const ready = StudioModule().then((module) => { core = module; });
+// A browser without exception handling in its WebAssembly (before Chrome 95, Firefox 100, Safari
+// 15.2) cannot compile the module: a module of one try block tells it apart.
+const kTryModule = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 4, 1, 96, 0, 0, 3, 2, 1, 0,
+                                   10, 8, 1, 6, 0, 6, 64, 25, 11, 11]);
+
+// The module's code, compiled once and shared with the packers.
+async function compileCore() {
+  const response = await fetch("saverpack-core.wasm");
+  if (!response.ok)
+    throw Object.assign(new Error(`saverpack-core.wasm: the server answered ${response.status}`), { status: response.status });
+  const copy = response.clone();  // for a server that sends another type than application/wasm
+  try {
+    return await WebAssembly.compileStreaming(response).catch(async () => WebAssembly.compile(await copy.arrayBuffer()));
+  } catch (error) {
+    if (!WebAssembly.validate(kTryModule))
+      throw new Error("This browser's WebAssembly has no exception handling, which the studio's module needs: " +
+                      "use Chrome or Edge 95, Firefox 100, Safari 15.2 or later.");
+    throw error;
+  }
+}
+
+let core = null, wasm = null;
+const ready = compileCore().then((compiled) => { wasm = compiled; return coreFrom(wasm); })
+  .then((module) => { core = module; });
+// Nested workers are newer than workers: without them, the build packs here, one file after another.
+const pooled = typeof Worker === "function";
 
 function post(message, transfer) {
   self.postMessage(message, transfer || []);
 }
 
+let openedFile = null;  // the file of the last open, which the module reads from
+
 async function open(id, file) {
   const started = performance.now();
+  openedFile = file;
   const size = file.size;
   const address = core.reserve(size);
   if (address === 0 && size > 0) throw new Error(`no memory for a file of ${size} bytes`);
-  for (let done = 0; done < size; done += kPiece) {
-    const piece = new Uint8Array(await file.slice(done, Math.min(size, done + kPiece)).arrayBuffer());
-    core.HEAPU8.set(piece, address + done);  // HEAPU8 is read again: memory may have grown
-    post({ type: "progress", id, stage: "Reading", done: done + piece.length, total: size });
-  }
   post({ type: "progress", id, stage: "Checking", done: size, total: size });
-  const report = JSON.parse(core.analyse());
+  // The module reads what its report needs of the file (the header, the imploded streams, the
+  // data file), a range at a time, and the rest when a file is asked for: not the 100 MB of a
+  // large installer's plain members, which the report knows the sizes of.
+  const reader = new FileReaderSync();
+  const read = (offset, length) => {
+    try {
+      const bytes = new Uint8Array(reader.readAsArrayBuffer(file.slice(offset, offset + length)));
+      if (bytes.length !== length) return false;
+      core.HEAPU8.set(bytes, address + offset);  // HEAPU8 is read again: memory may have grown
+      return true;
+    } catch {
+      return false;  // the file changed or went away since it was chosen
+    }
+  };
+  const report = JSON.parse(core.analyseReading(read));
   post({ type: "report", id, report, ms: performance.now() - started });
 }
 
@@ -78,8 +115,10 @@ async function build(id, message) {
     storedKeys.set(file.path, file.key);
   }
   await storeBlob(core.storeFile, message.name, new Blob([message.project]));
-  const result = core.buildProject(message.name, message.fast, message.plain, (done, total) =>
-    post({ type: "progress", id, stage: message.plain ? "Preview" : "Packing", done, total }));
+  const progress = (done, total) => post({ type: "progress", id, stage: message.plain ? "Preview" : "Packing", done, total });
+  if (pooled) packersFor(wasm, packerCount(Infinity));  // started with the preview, ready for Build
+  const result = pooled && !message.plain ? await buildInPool(core, wasm, message.name, message.fast, progress)
+                                          : core.buildProject(message.name, message.fast, message.plain, progress);
   const strip = (line) => line.split(kProjectFolder).join("");
   const built = performance.now();
   const report = result.bytes ? JSON.parse(core.analyse()) : null;  // what the page shows of it
@@ -97,7 +136,13 @@ function projectOf(id, name, stem) {
   post({ type: "project", id, zip, problems: [] }, [zip.buffer]);
 }
 
-function fileOf(id, source, n) {
+async function fileOf(id, source, n) {
+  // A member stored as it is comes straight from the chosen file, not through the module.
+  const place = source === "slot" ? core.plainPlace(n) : null;
+  if (place) {
+    const bytes = new Uint8Array(await openedFile.slice(place.offset, place.offset + place.size).arrayBuffer());
+    if (bytes.length === place.size) return post({ type: "file", id, source, n, bytes, problem: "" }, [bytes.buffer]);
+  }
   const result = source === "slot" ? core.slotFile(n) : core.entryFile(n);
   const bytes = result.bytes;
   post({ type: "file", id, source, n, bytes, problem: result.problem }, [bytes.buffer]);
@@ -114,7 +159,7 @@ async function handle(message) {
   try {
     await ready;
     if (message.type === "open") await open(message.id, message.file);
-    else if (message.type === "file") fileOf(message.id, message.source, message.n);
+    else if (message.type === "file") await fileOf(message.id, message.source, message.n);
     else if (message.type === "build") await build(message.id, message);
     else if (message.type === "project") projectOf(message.id, message.name, message.stem);
     else if (message.type === "layout")

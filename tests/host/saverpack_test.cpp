@@ -805,12 +805,11 @@ TEST_F(ExtractedProject, AChunkEveryEntryNamesExpandsOnceAndNeverPastItsRecord) 
   const auto image = BuildInstallerImage(SmallestProgram(), options, members);
   ASSERT_LT(image.size(), size_t{1} << 20);
 
-  const auto header = HeaderOfInstaller(image);
-  ASSERT_TRUE(header);
-  const saverpack::DataFileInfo info = saverpack::DataFileOf(*header, image);
-  saverpack::ChunkFiles files(info);
-  for (int i = 0; i < kMaxDataEntries; ++i) EXPECT_EQ(files.Of(static_cast<size_t>(i)).bytes.size(), size_t{kClaimed} + 1);
-  EXPECT_EQ(files.Expansions(), 1u);
+  const saverpack::OpenedInstaller opened(image);
+  ASSERT_TRUE(opened.Header());
+  for (int i = 0; i < kMaxDataEntries; ++i)
+    EXPECT_EQ(opened.EntryFile(static_cast<size_t>(i)).bytes.size(), size_t{kClaimed} + 1);
+  EXPECT_EQ(opened.Expansions(), 1u);
 
   Write(dir / "bomb.exe", image);
   const auto run = RunSaverpack("verify " + (dir / "bomb.exe"));

@@ -29,7 +29,7 @@ std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
   return bytes;
 }
 
-void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+void WriteFile(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
   std::filesystem::path temporary = path;
   temporary += ".part";
   {

@@ -52,8 +52,7 @@ class FileSet {
 
 class Writer {
  public:
-  Writer(std::span<const uint8_t> file, const TPayloadHeader& header)
-      : file_(file), header_(header) {}
+  explicit Writer(const OpenedInstaller& opened) : opened_(opened), header_(*opened.Header()) {}
 
   ExtractedProject Write(const std::string& installerName) {
     const std::string saverName = SaverNameOf(header_);
@@ -116,16 +115,16 @@ class Writer {
     if (IsEmptySlot(m)) return;
     const std::string name = MemberFileName(m);
     Line("\n[files." + key + "]");
-    const int owner = SameBytesAs(header_, slot);
+    const int owner = opened_.Member(slot).sameBytesAs;
     if (slot == msCompressionLib) {
       // Kept as its own file too, for whoever wants it; the project takes ours, as repack does.
-      files_.Add(Cp1252ToUtf8(name), ExpandMember(file_, m).bytes);
+      files_.Add(Cp1252ToUtf8(name), Copy(opened_.File(slot).bytes));
       Line("# no path: the codec library beside saverpack (this installer's own is " +
            TomlQuoted(Cp1252ToUtf8(name)) + ")");
     } else if (owner && owner != msCompressionLib) {
       Line("same_as = \"" + std::string(SlotKey(owner)) + "\"  # the same stored bytes as that slot");
     } else if (slot != msDataFile) {
-      Line("path = " + TomlQuoted(files_.Add(Cp1252ToUtf8(name), ExpandMember(file_, m).bytes)));
+      Line("path = " + TomlQuoted(files_.Add(Cp1252ToUtf8(name), Copy(opened_.File(slot).bytes))));
       if (slot == msContent && header_.ContentMode == cmPicture)
         Line("keep_bytes = true  # the bitmap as it is, not made anew");
     }
@@ -134,7 +133,7 @@ class Writer {
   }
 
   void Data() {
-    const DataFileInfo data = DataFileOf(header_, file_);
+    const DataFileInfo& data = opened_.DataFile();
     const std::string folder = Cp1252ToUtf8(MemberFileName(header_.Members[msDataFile])) + ".entries/";
     Line("\n[data]");
     const int32_t movieSource = data.table.Header.MovieSource;
@@ -145,11 +144,10 @@ class Writer {
       Line("settings = " + TomlQuoted(files_.Add(folder + "settings.bin", settings)) +
            "  # the data file's 1224-byte header");
     if (movieSource) Line("movie_source = " + std::to_string(movieSource));
-    ChunkFiles files(data);
-    for (size_t i = 0; i < data.table.Entries.size(); ++i) Entry(data, files, i, folder);
+    for (size_t i = 0; i < data.table.Entries.size(); ++i) Entry(data, i, folder);
   }
 
-  void Entry(const DataFileInfo& data, ChunkFiles& files, size_t i, const std::string& folder) {
+  void Entry(const DataFileInfo& data, size_t i, const std::string& folder) {
     const TDataFileEntry& entry = data.table.Entries[i];
     const TChunk& chunk = data.chunks[i].chunk;
     const std::string name = EntryNameOf(entry);
@@ -160,13 +158,14 @@ class Writer {
     if (entry.EntryKind) Line("kind = " + std::to_string(entry.EntryKind));
     if (chunk.Header.ChunkKind) Line("chunk_kind = " + std::to_string(chunk.Header.ChunkKind));
     const bool noFile = chunk.Header.FileSize == 0 && !chunk.Header.Compressed;
-    const bool copied = entry.EntryKind == kCopiedEntry || (i == 0 && data.table.Header.MovieSource == kMovieFromContent);
-    if (noFile && copied) return;  // made on the user's machine
+    if (noFile && opened_.IsCopied(i)) return;  // made on the user's machine
     const std::string file = LastPathComponent(name);
-    Line("path = " + TomlQuoted(files_.Add(folder + Cp1252ToUtf8(file.empty() ? "entry" : file), files.Of(i).bytes)));
+    Line("path = " + TomlQuoted(files_.Add(folder + Cp1252ToUtf8(file.empty() ? "entry" : file), Copy(opened_.EntryFile(i).bytes))));
   }
 
-  std::span<const uint8_t> file_;
+  static std::vector<uint8_t> Copy(std::span<const uint8_t> bytes) { return {bytes.begin(), bytes.end()}; }
+
+  const OpenedInstaller& opened_;
   const TPayloadHeader& header_;
   std::string text_;
   FileSet files_;
@@ -194,12 +193,15 @@ std::string TomlQuoted(const std::string& utf8) {
   return out + "\"";
 }
 
-ExtractedProject ProjectOfInstaller(std::span<const uint8_t> file, const std::string& installerName) {
+ExtractedProject ProjectOfInstaller(const OpenedInstaller& opened, const std::string& installerName) {
   ExtractedProject project;
-  project.problems = VerifyInstaller(file);
+  project.problems = VerifyInstaller(opened);
   if (!project.problems.empty()) return project;
-  const TPayloadHeader header = *HeaderOfInstaller(file);
-  return Writer(file, header).Write(installerName);
+  return Writer(opened).Write(installerName);
+}
+
+ExtractedProject ProjectOfInstaller(std::span<const uint8_t> file, const std::string& installerName) {
+  return ProjectOfInstaller(OpenedInstaller(file), installerName);
 }
 
 }  // namespace saverpack

@@ -1,8 +1,10 @@
 #include "builder.h"
 
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <limits>
+#include <stdexcept>
 
 #include "file_io.h"
 #include "picture.h"
@@ -64,47 +66,91 @@ void RunInOrder(std::vector<std::function<void()>>& jobs, const std::function<vo
   if (failure) std::rethrow_exception(failure);
 }
 
-std::vector<uint8_t> BuildProjectImage(const Project& project, const std::vector<uint8_t>& stub,
-                                       const BuildChoices& choices, const JobRunner& run) {
-  const dcl::Level level = choices.level;
+StagedBuild::StagedBuild(const Project& project, const BuildChoices& choices)
+    : project_(project), choices_(choices) {
   auto how = [&](Compression compression) { return choices.storePlain ? Compression::Never : compression; };
-  // Every file is read and packed independently; the data file waits for its entries.
-  std::array<Packed, kMemberCount> members;
-  std::vector<Packed> entries(project.data.entries.size());
-  std::vector<std::function<void()>> jobs;
+  const bool data = project.data.present;
   for (int slot = 1; slot < kMemberCount; ++slot) {
     const SlotSpec& plan = project.slots[slot];
-    if (!plan.present || plan.sameBytesAs || (slot == msDataFile && project.data.present)) continue;
-    jobs.push_back([&, slot] {
-      members[slot] = Pack(plan.asPicture ? PictureAsBitmap(plan.source) : ReadFile(plan.source),
-                           how(plan.compression), plan.source.string(), level);
-    });
+    if (!plan.present || plan.sameBytesAs || (slot == msDataFile && data)) continue;
+    streams_.push_back({slot, std::nullopt, plan.source, plan.asPicture, how(plan.compression), plan.source.string()});
   }
-  for (size_t i = 0; i < entries.size(); ++i) {
+  for (size_t i = 0; i < project.data.entries.size(); ++i) {
     const DataEntrySpec& plan = project.data.entries[i];
     if (!plan.source) continue;  // a copy made on the user's machine: an empty chunk
-    jobs.push_back([&, i] {
-      entries[i] = Pack(ReadFile(*plan.source), how(plan.compression), plan.source->string(), level);
-    });
+    streams_.push_back({msDataFile, i, *plan.source, false, how(plan.compression), plan.source->string()});
   }
-  run(jobs);
-  if (project.data.present)
-    members[msDataFile] = Pack(BuildData(project, entries), how(project.slots[msDataFile].compression),
-                               project.file.string() + " [data]", level);
+  if (data)
+    streams_.push_back({msDataFile, std::nullopt, {}, false, how(project.slots[msDataFile].compression),
+                        project.file.string() + " [data]"});
+  packed_.resize(streams_.size());
+  in_.resize(streams_.size());
+}
 
+std::optional<size_t> StagedBuild::DataFileStream() const {
+  if (streams_.empty() || !streams_.back().IsDataFile()) return std::nullopt;
+  return streams_.size() - 1;
+}
+
+bool StagedBuild::EntriesIn() const {
+  for (size_t i = 0; i < streams_.size(); ++i)
+    if (streams_[i].entry && !in_[i]) return false;
+  return true;
+}
+
+std::vector<uint8_t> StagedBuild::PlainBytes(size_t stream) {
+  const StreamPlan& plan = streams_.at(stream);
+  if (!plan.IsDataFile()) return plan.asPicture ? PictureAsBitmap(plan.source) : ReadFile(plan.source);
+  if (!EntriesIn() || dataMade_) throw std::logic_error("the data file is asked for before its entries are packed, or again");
+  dataMade_ = true;  // the entries' bytes move into it
+  std::vector<Packed> entries(project_.data.entries.size());
+  for (size_t i = 0; i < streams_.size(); ++i)
+    if (streams_[i].entry) entries[*streams_[i].entry] = std::move(packed_[i]);
+  return BuildData(project_, entries);
+}
+
+Packed StagedBuild::PackStream(size_t stream) {
+  const StreamPlan& plan = streams_.at(stream);
+  return Pack(PlainBytes(stream), plan.compression, plan.what, choices_.level);
+}
+
+void StagedBuild::Put(size_t stream, Packed packed) {
+  packed_.at(stream) = std::move(packed);
+  in_[stream] = 1;
+}
+
+std::vector<uint8_t> StagedBuild::Installer(const std::vector<uint8_t>& stub) {
+  if (std::find(in_.begin(), in_.end(), 0) != in_.end())
+    throw std::logic_error("the installer is asked for before every stream is packed");
+  std::array<Packed, kMemberCount> members;
+  for (size_t i = 0; i < streams_.size(); ++i)
+    if (!streams_[i].entry) members[streams_[i].slot] = std::move(packed_[i]);
   TPayloadOptions options;
-  options.ContentMode = project.contentMode;
-  options.HasLicense = project.hasLicense;
-  options.ShowDocument = project.showDocument;
-  options.OpenDisplayProperties = project.openDisplayProperties;
-  options.SaverName = project.saverName;
+  options.ContentMode = project_.contentMode;
+  options.HasLicense = project_.hasLicense;
+  options.ShowDocument = project_.showDocument;
+  options.OpenDisplayProperties = project_.openDisplayProperties;
+  options.SaverName = project_.saverName;
   TMemberInputs inputs;
   for (int slot = 1; slot < kMemberCount; ++slot) {
-    const SlotSpec& plan = project.slots[slot];
+    const SlotSpec& plan = project_.slots[slot];
     if (!plan.present) continue;
     inputs[slot] = MemberInput(plan.payloadName, plan.destination, plan.sameBytesAs, members[slot]);
   }
   return BuildInstallerImage(stub, options, inputs);
+}
+
+// Every file is read and packed independently; the data file waits for its entries.
+std::vector<uint8_t> BuildProjectImage(const Project& project, const std::vector<uint8_t>& stub,
+                                       const BuildChoices& choices, const JobRunner& run) {
+  StagedBuild build(project, choices);
+  const std::optional<size_t> data = build.DataFileStream();
+  std::vector<std::function<void()>> jobs;
+  for (size_t i = 0; i < build.Streams().size(); ++i)
+    if (i != data) jobs.push_back([&build, i] { build.Put(i, build.PackStream(i)); });
+  run(jobs);
+  if (data) build.Put(*data, build.PackStream(*data));
+  return build.Installer(stub);
 }
 
 std::vector<std::string> ProjectWarnings(const Project& project) {

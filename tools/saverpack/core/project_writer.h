@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "opened_installer.h"
+
 namespace saverpack {
 
 struct ProjectFile {
@@ -25,6 +27,7 @@ struct ExtractedProject {
 // must be sound (what verify says); every option, name, destination, filled-in slot, alias and
 // data-file entry is written as it is. The codec slot names the codec beside saverpack, as repack
 // puts it there.
+ExtractedProject ProjectOfInstaller(const OpenedInstaller& opened, const std::string& installerName);
 ExtractedProject ProjectOfInstaller(std::span<const uint8_t> file, const std::string& installerName);
 
 // A text as a TOML basic string, quotes included.

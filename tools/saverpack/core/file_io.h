@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -19,6 +20,6 @@ class QuietFailure : public std::exception {};
 
 std::vector<uint8_t> ReadFile(const std::filesystem::path& path);
 // Writes through a temporary file beside the target, so a failure never leaves half a file.
-void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+void WriteFile(const std::filesystem::path& path, std::span<const uint8_t> bytes);
 
 }  // namespace saverpack

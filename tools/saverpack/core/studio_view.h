@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "inspect.h"
+#include "opened_installer.h"
 
 namespace saverpack {
 
@@ -19,17 +19,20 @@ namespace saverpack {
 // A file that is no installer of the format (too short for the payload header, or no slot of its
 // header holds a record that fits the file) is told in "not_installer", one line, with
 // "list": null and nothing else to draw.
+// Every member and chunk is expanded once at most, verify's checks among them.
+std::string StudioReportJson(const OpenedInstaller& opened);
 std::string StudioReportJson(std::span<const uint8_t> file);
 
 // That line, or empty for a file that is an installer of the format (sound or damaged).
-std::string NotAnInstaller(std::span<const uint8_t> file);
+std::string NotAnInstaller(const OpenedInstaller& opened);
 
-// A used slot's file, expanded; a problem when the slot is empty or damaged.
-MemberContent StudioSlotFile(std::span<const uint8_t> file, int slot);
+// A used slot's file, expanded; a problem when the slot is empty or damaged. Its bytes live as
+// long as opened.
+ItemFile StudioSlotFile(const OpenedInstaller& opened, int slot);
 
 // A data-file entry's file (index from 1) as the installation makes it: from its chunk, or, for
 // an entry made by copying, the bytes it is copied from (the content movie, or entry 1's file).
-MemberContent StudioEntryFile(std::span<const uint8_t> file, int index);
+ItemFile StudioEntryFile(const OpenedInstaller& opened, int index);
 
 // Whether the bytes are a Flash movie: FWS (plain), CWS (zlib) or ZWS (LZMA).
 bool IsFlashMovie(std::span<const uint8_t> bytes);

@@ -28,40 +28,14 @@ const char* ContentWords(uint8_t mode) {
   }
 }
 
-TPayloadHeader HeaderOrThrow(const std::string& path, const std::vector<uint8_t>& file) {
-  const auto header = HeaderOfInstaller(file);
-  if (!header)
-    throw ToolError(path + ": " + std::to_string(file.size()) +
+void ThrowUnlessInstaller(const std::string& path, const OpenedInstaller& opened) {
+  if (!opened.Header())
+    throw ToolError(path + ": " + std::to_string(opened.Bytes().size()) +
                     " bytes: too short for an installer, whose payload header ends at " +
                     std::to_string(kFirstMemberOffset));
-  return *header;
 }
 
-void ListText(const TPayloadHeader& h, const std::vector<uint8_t>& file) {
-  std::cout << "ContentMode " << int(h.ContentMode) << " (" << ContentWords(h.ContentMode)
-            << "), HasLicense " << int(h.HasLicense) << ", ShowDocument " << int(h.ShowDocument)
-            << ", OpenDisplayProperties " << int(h.OpenDisplayProperties) << "\n"
-            << "SaverName " << JsonQuoted(SaverNameOf(h)) << "\n\n";
-  char line[256];
-  std::snprintf(line, sizeof line, "%-4s %-16s %-24s %4s %-11s %10s %10s %10s  %s\n", "slot", "role",
-                "name", "dest", "coding", "stored", "file size", "packed", "offsets");
-  std::cout << line;
-  for (int slot = 0; slot < kMemberCount; ++slot) {
-    const TPayloadMember& m = h.Members[slot];
-    if (IsEmptySlot(m)) {
-      std::snprintf(line, sizeof line, "%-4d %-16s (empty)\n", slot, SlotKey(slot));
-    } else {
-      std::snprintf(line, sizeof line, "%-4d %-16s %-24s %4d %-11s %10lld %10d %10d  %d..%d\n", slot,
-                    SlotKey(slot), Cp1252ToUtf8(MemberFileName(m)).c_str(), int(m.Destination),
-                    CodingOf(file, m).c_str(), static_cast<long long>(StoredLength(m)),
-                    int(m.FileSize), int(m.PackedSize), int(m.StartOffset), int(m.EndOffset));
-    }
-    std::cout << line;
-    if (const int owner = SameBytesAs(h, slot))
-      std::cout << "     filled in: the same bytes as slot " << owner << "\n";
-  }
-  std::cout << "\n" << UninstallLine(h, file) << "\n" << SignatureLine(h, file) << "\n";
-  const auto data = DataFileOf(h, file);
+void ListDataFile(const DataFileInfo& data) {
   if (!data.present) return;
   if (!data.problem.empty()) {
     std::cout << "\nData file: " << data.problem << "\n";
@@ -87,16 +61,46 @@ void ListText(const TPayloadHeader& h, const std::vector<uint8_t>& file) {
   }
 }
 
+void ListText(const OpenedInstaller& opened) {
+  const TPayloadHeader& h = *opened.Header();
+  std::cout << "ContentMode " << int(h.ContentMode) << " (" << ContentWords(h.ContentMode)
+            << "), HasLicense " << int(h.HasLicense) << ", ShowDocument " << int(h.ShowDocument)
+            << ", OpenDisplayProperties " << int(h.OpenDisplayProperties) << "\n"
+            << "SaverName " << JsonQuoted(SaverNameOf(h)) << "\n\n";
+  char line[256];
+  std::snprintf(line, sizeof line, "%-4s %-16s %-24s %4s %-11s %10s %10s %10s  %s\n", "slot", "role",
+                "name", "dest", "coding", "stored", "file size", "packed", "offsets");
+  std::cout << line;
+  for (int slot = 0; slot < kMemberCount; ++slot) {
+    const MemberInfo& member = opened.Member(slot);
+    const TPayloadMember& m = member.record;
+    if (!member.used) {
+      std::snprintf(line, sizeof line, "%-4d %-16s (empty)\n", slot, SlotKey(slot));
+    } else {
+      std::snprintf(line, sizeof line, "%-4d %-16s %-24s %4d %-11s %10lld %10d %10d  %d..%d\n", slot,
+                    SlotKey(slot), Cp1252ToUtf8(MemberFileName(m)).c_str(), int(m.Destination),
+                    member.coding.c_str(), static_cast<long long>(StoredLength(m)),
+                    int(m.FileSize), int(m.PackedSize), int(m.StartOffset), int(m.EndOffset));
+    }
+    std::cout << line;
+    if (const int owner = member.sameBytesAs)
+      std::cout << "     filled in: the same bytes as slot " << owner << "\n";
+  }
+  std::cout << "\n" << UninstallLine(opened) << "\n" << SignatureLine(opened) << "\n";
+  ListDataFile(opened.DataFile());
+}
+
 void RunList(const std::string& path, bool json) {
   const auto file = ReadFile(path);
-  const TPayloadHeader header = HeaderOrThrow(path, file);
-  if (json) std::cout << ListJson(header, file);
-  else ListText(header, file);
+  const OpenedInstaller opened(file);
+  ThrowUnlessInstaller(path, opened);
+  if (json) std::cout << ListJson(opened);
+  else ListText(opened);
 }
 
 void RunVerify(const std::string& path) {
   const auto file = ReadFile(path);
-  const VerifyReport report = VerifyReportOf(file);
+  const VerifyReport report = VerifyReportOf(OpenedInstaller(file));
   for (const auto& problem : report.problems) std::cerr << path << ": " << problem << "\n";
   if (!report.Sound()) throw QuietFailure();
   for (const auto& warning : report.warnings) std::cerr << path << ": warning: " << warning << "\n";
@@ -112,16 +116,16 @@ struct ExtractOptions {
 
 // The members as extract writes them, and beside them the project that builds the installer
 // again with the files it names. Nothing is written for an unsound installer.
-void RunExtractProject(const ExtractOptions& o, const std::vector<uint8_t>& file) {
+void RunExtractProject(const ExtractOptions& o, const OpenedInstaller& opened) {
   const std::filesystem::path input(o.file);
-  const ExtractedProject project = ProjectOfInstaller(file, input.filename().string());
+  const ExtractedProject project = ProjectOfInstaller(opened, input.filename().string());
   for (const auto& problem : project.problems) std::cerr << o.file << ": " << problem << "\n";
   if (!project.problems.empty()) {
     std::cerr << o.file << ": no project written\n";
     throw QuietFailure();
   }
   const std::filesystem::path folder(o.folder);
-  const auto problems = ExtractInstaller(file, folder, {});
+  const auto problems = ExtractInstaller(opened, folder, {});
   for (const auto& problem : problems) std::cerr << o.file << ": " << problem << "\n";
   for (const ProjectFile& f : project.files)
     WriteFile(folder / f.path, f.bytes);
@@ -135,10 +139,11 @@ void RunExtractProject(const ExtractOptions& o, const std::vector<uint8_t>& file
 
 void RunExtract(const ExtractOptions& o) {
   const auto file = ReadFile(o.file);
-  HeaderOrThrow(o.file, file);
+  const OpenedInstaller opened(file);
+  ThrowUnlessInstaller(o.file, opened);
   if (o.project) {
     if (!o.slots.empty()) throw CLI::ValidationError("--project", "takes the whole installer; leave out the slots");
-    return RunExtractProject(o, file);
+    return RunExtractProject(o, opened);
   }
   std::vector<int> slots;
   for (const std::string& word : o.slots) {
@@ -154,7 +159,7 @@ void RunExtract(const ExtractOptions& o) {
     if (!slot) throw CLI::ValidationError("SLOT", word + " is neither a slot number 0..10 nor a role");
     slots.push_back(*slot);
   }
-  const auto problems = ExtractInstaller(file, o.folder, slots);
+  const auto problems = ExtractInstaller(opened, o.folder, slots);
   for (const auto& problem : problems) std::cerr << o.file << ": " << problem << "\n";
   if (!problems.empty()) throw QuietFailure();
 }
