@@ -178,17 +178,18 @@ struct RepackOptions {
   bool fast = false;
 };
 
-// The data file again, its settings header kept, each entry's chunk packed anew.
-std::vector<uint8_t> RepackData(const TPayloadHeader& header, std::span<const uint8_t> old,
-                                dcl::Level level, bool quiet) {
-  const DataFileInfo data = DataFileOf(header, old);
+// The data file again, its settings header kept, each entry's chunk packed anew. The chunks are
+// expanded here, one after the other (the model is for one thread), and packed on every core.
+std::vector<uint8_t> RepackData(const OpenedInstaller& opened, dcl::Level level, bool quiet) {
+  const DataFileInfo& data = opened.DataFile();
   std::vector<Packed> packed(data.table.Entries.size());
   std::vector<std::function<void()>> jobs;
   for (size_t i = 0; i < packed.size(); ++i) {
     const TChunk& chunk = data.chunks[i].chunk;
     if (chunk.Header.FileSize == 0 && !chunk.Header.Compressed) continue;  // a copy, or no file
-    jobs.push_back([&, i] {
-      packed[i] = Pack(ExpandChunk(data.chunks[i].chunk).bytes, Compression::Auto,
+    const std::span<const uint8_t> file = opened.EntryFile(i).bytes;
+    jobs.push_back([&, i, file] {
+      packed[i] = Pack({file.begin(), file.end()}, Compression::Auto,
                        "data file entry " + std::to_string(i + 1), level);
     });
   }
@@ -207,12 +208,13 @@ std::vector<uint8_t> RepackData(const TPayloadHeader& header, std::span<const ui
 // imploded anew; names, destinations, options and expanded bytes stay as they were.
 void RunRepack(const RepackOptions& o) {
   const auto old = ReadFile(o.input);
-  const auto problems = VerifyInstaller(old);
+  const OpenedInstaller opened(old);
+  const auto problems = VerifyInstaller(opened);
   if (!problems.empty()) {
     for (const auto& problem : problems) std::cerr << o.input << ": " << problem << "\n";
     throw ToolError(o.input + ": not repacked: verify finds it unsound");
   }
-  const TPayloadHeader header = *HeaderOfInstaller(old);
+  const TPayloadHeader& header = *opened.Header();
   const std::filesystem::path tools = ToolFolder();
   const auto stub = ReadFile(o.stub.empty() ? tools / "install.exe" : std::filesystem::path(o.stub));
   const std::filesystem::path codecPath = o.codec.empty() ? tools / "impborl.dll" : std::filesystem::path(o.codec);
@@ -221,24 +223,28 @@ void RunRepack(const RepackOptions& o) {
   // Shared bytes stay shared, but not the codec's: ours takes their place.
   std::array<int, kMemberCount> owner{};
   for (int slot = 1; slot < kMemberCount; ++slot)
-    if (const int of = SameBytesAs(header, slot); of != msCompressionLib) owner[slot] = of;
+    if (const int of = opened.Member(slot).sameBytesAs; of != msCompressionLib) owner[slot] = of;
 
   std::array<Packed, kMemberCount> members;
   std::vector<std::function<void()>> jobs;
   for (int slot = 1; slot < kMemberCount; ++slot) {
     const TPayloadMember& m = header.Members[slot];
     if (IsEmptySlot(m) || owner[slot] || slot == msDataFile) continue;
-    jobs.push_back([&, slot] {
-      if (slot == msCompressionLib)  // the installer needs it plain to expand the rest
-        members[slot] = Pack(ReadFile(codecPath), Compression::Never, codecPath.string(), level);
-      else
-        members[slot] = Pack(ExpandMember(old, header.Members[slot]).bytes, Compression::Auto,
-                             o.input + " slot " + std::to_string(slot), level);
+    if (slot == msCompressionLib) {  // the installer needs it plain to expand the rest
+      jobs.push_back([&] {
+        members[msCompressionLib] = Pack(ReadFile(codecPath), Compression::Never, codecPath.string(), level);
+      });
+      continue;
+    }
+    const std::span<const uint8_t> file = opened.File(slot).bytes;  // expanded here: one thread
+    jobs.push_back([&, slot, file] {
+      members[slot] = Pack({file.begin(), file.end()}, Compression::Auto,
+                           o.input + " slot " + std::to_string(slot), level);
     });
   }
   RunAll(jobs, o.quiet);
   if (!IsEmptySlot(header.Members[msDataFile]))
-    members[msDataFile] = Pack(RepackData(header, old, level, o.quiet), Compression::Auto,
+    members[msDataFile] = Pack(RepackData(opened, level, o.quiet), Compression::Auto,
                                o.input + " data file", level);
 
   TPayloadOptions options;

@@ -112,32 +112,6 @@ void ExtractDataEntries(const OpenedInstaller& opened, const std::filesystem::pa
 
 }  // namespace
 
-MemberContent ExpandChunk(const TChunk& chunk) {
-  return ExpandStream(chunk.Data, chunk.Header.Compressed != 0, chunk.Header.FileSize);
-}
-
-MemberContent ExpandMember(std::span<const uint8_t> file, const TPayloadMember& member) {
-  const TMemberFault fault = CheckMemberRecord(member, static_cast<int64_t>(file.size()));
-  if (fault != TMemberFault::None)
-    return {{}, Cp1252ToUtf8(MemberFaultText(fault, member, static_cast<int64_t>(file.size())))};
-  return ExpandStream(StoredBytes(file, member), member.Compressed != 0, member.FileSize);
-}
-
-DataFileInfo DataFileOf(const TPayloadHeader& header, std::span<const uint8_t> file) {
-  const TPayloadMember& member = header.Members[msDataFile];
-  if (IsEmptySlot(member)) return {};
-  MemberContent content = ExpandMember(file, member);
-  if (!content.problem.empty()) {
-    DataFileInfo data;
-    data.present = true;
-    data.problem = std::move(content.problem);
-    return data;
-  }
-  DataFileInfo data = ReadDataFile(content.bytes);
-  data.kept = std::move(content.bytes);  // the buffer moves, so bytes and the chunks stay valid
-  return data;
-}
-
 std::vector<std::string> VerifyInstaller(const OpenedInstaller& opened) {
   const auto& header = opened.Header();
   if (!header)

@@ -1,5 +1,4 @@
-// verify and extract: views of an opened installer (see opened_installer.h); and, for repack,
-// which keeps no model, a member's or a chunk's file and the data file read on their own.
+// verify and extract: views of an opened installer (see opened_installer.h).
 // Nothing read from the file is trusted for a size, an offset or a count before it is checked.
 #pragma once
 #include <cstdint>
@@ -11,15 +10,6 @@
 #include "opened_installer.h"
 
 namespace saverpack {
-
-// The member's file: its stored bytes, exploded when imploded, with the size checked.
-MemberContent ExpandMember(std::span<const uint8_t> file, const TPayloadMember& member);
-
-// A data-file chunk's file, likewise.
-MemberContent ExpandChunk(const TChunk& chunk);
-
-// Slot 8's data file, its bytes kept in the result.
-DataFileInfo DataFileOf(const TPayloadHeader& header, std::span<const uint8_t> file);
 
 // Every problem that would stop or spoil an installation, one line each; empty when sound.
 std::vector<std::string> VerifyInstaller(const OpenedInstaller& opened);

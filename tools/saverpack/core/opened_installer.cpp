@@ -30,22 +30,7 @@ std::string ExplodeProblem(const dcl::ExplodeResult& result, int32_t limit, int3
   return "";
 }
 
-// Exploded one byte past the size the record promises, never further: a few bytes can claim
-// gigabytes.
-dcl::ExplodeResult BoundedExplode(std::span<const uint8_t> stored, int32_t fileSize, int32_t& limit) {
-  limit = std::max<int32_t>(fileSize, 0);
-  return dcl::Explode(stored, static_cast<size_t>(limit));
-}
-
 }  // namespace
-
-MemberContent ExpandStream(std::span<const uint8_t> stored, bool imploded, int32_t fileSize) {
-  if (!imploded) return {{stored.begin(), stored.end()}, ""};
-  int32_t limit = 0;
-  dcl::ExplodeResult result = BoundedExplode(stored, fileSize, limit);
-  std::string problem = ExplodeProblem(result, limit, fileSize);
-  return {std::move(result.data), std::move(problem)};
-}
 
 std::string StreamCoding(std::span<const uint8_t> stream, bool imploded) {
   if (!imploded) return "plain";
@@ -129,8 +114,10 @@ OpenedInstaller::Expanded OpenedInstaller::Expand(std::span<const uint8_t> store
     return made;
   }
   ++expansions_;
-  int32_t limit = 0;
-  dcl::ExplodeResult result = BoundedExplode(stored, fileSize, limit);
+  // Exploded one byte past the size the record promises, never further: a few bytes can claim
+  // gigabytes.
+  const int32_t limit = std::max<int32_t>(fileSize, 0);
+  dcl::ExplodeResult result = dcl::Explode(stored, static_cast<size_t>(limit));
   made.file.problem = ExplodeProblem(result, limit, fileSize);
   made.owned = std::move(result.data);
   made.file.bytes = made.owned;  // the buffer stays where it is when made moves

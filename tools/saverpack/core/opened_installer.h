@@ -37,16 +37,6 @@ struct ItemFile {
   bool Sound() const { return problem.empty(); }
 };
 
-// A file that its holder owns: for callers that keep no model (repack).
-struct MemberContent {
-  std::vector<uint8_t> bytes;  // the file as the installer would write it
-  std::string problem;         // empty when sound
-};
-
-// Stored bytes as the file they make: exploded when imploded, one byte past fileSize at most,
-// with the size checked.
-MemberContent ExpandStream(std::span<const uint8_t> stored, bool imploded, int32_t fileSize);
-
 // How a stream is coded, from its first two bytes: "binary 4096", "ascii 1024"; "plain" when it
 // is stored as it is, "damaged" when those bytes are no stream header.
 std::string StreamCoding(std::span<const uint8_t> stream, bool imploded);
@@ -85,7 +75,6 @@ struct DataFileInfo {
   std::span<const uint8_t> bytes;     // the data file as the installer writes it
   TDataFileTable table;
   std::vector<DataChunkInfo> chunks;  // one per table entry
-  std::vector<uint8_t> kept;          // the owner of bytes when no model holds them
 };
 
 // The table and chunks of a data file's bytes, which must outlive the result.
