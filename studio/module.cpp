@@ -119,8 +119,7 @@ emscripten::val SlotFile(int slot) {
 // from the chosen file; null otherwise, and for any other file than that one (a build's).
 emscripten::val PlainPlace(int slot) {
   try {
-    if (gRead.isUndefined()) return emscripten::val::null();
-    const saverpack::OpenedInstaller& opened = Opened();
+    const saverpack::OpenedInstaller& opened = Opened();  // a build's file drops the chosen file's reader
     if (!opened.Header() || slot < 1 || slot >= kMemberCount || gRead.isUndefined()) return emscripten::val::null();
     const saverpack::MemberInfo& member = opened.Member(slot);
     if (!member.used || member.fault != TMemberFault::None || member.record.Compressed) return emscripten::val::null();
@@ -467,8 +466,6 @@ emscripten::val ProjectOfOpened(const std::string& installerName) {
   emscripten::val out = emscripten::val::object();
   try {
     const saverpack::ExtractedProject project = saverpack::ProjectOfInstaller(Opened(), installerName);
-    emscripten::val problems = emscripten::val::array();
-    for (const std::string& problem : project.problems) problems.call<void>("push", problem);
     emscripten::val files = emscripten::val::array();
     for (const saverpack::ProjectFile& file : project.files) {
       emscripten::val entry = emscripten::val::object();
@@ -478,7 +475,7 @@ emscripten::val ProjectOfOpened(const std::string& installerName) {
     }
     out.set("text", project.text);
     out.set("files", files);
-    out.set("problems", problems);
+    out.set("problems", Strings(project.problems));
   } catch (const std::exception& e) {
     out.set("text", std::string());
     out.set("files", emscripten::val::array());

@@ -249,7 +249,7 @@ class MatchFinder {
 
 class BitWriter {
  public:
-  void Reserve(size_t bytes) { out_.reserve(bytes + 4); }
+  void Reserve(size_t bytes) { out_.reserve(bytes); }
   void Put(uint32_t value, unsigned count) {
     bits_ |= uint64_t{value} << count_;
     count_ += count;

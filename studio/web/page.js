@@ -13,15 +13,13 @@ import { loadLayouts } from "./window-view.js";
 
 let openId = 0;  // the open whose report the page shows: a later one makes an earlier one's moot
 
-function showProgress(message) {
+// The worker reads and checks in one go, as the model asks for the file's ranges: no share of it
+// to show, only that it works.
+function showChecking() {
   const bar = $("progress");
   bar.hidden = false;
-  bar.max = Math.max(1, message.total);
-  if (message.stage === "Checking") bar.removeAttribute("value");
-  else bar.value = message.done;
-  const mb = (n) => (n / 1048576).toFixed(1);
-  $("stage").textContent = message.stage === "Reading"
-    ? `Reading ${mb(message.done)} of ${mb(message.total)} MB…` : "Checking…";
+  bar.removeAttribute("value");
+  $("stage").textContent = "Checking…";
 }
 
 async function openFile(blob, name) {
@@ -35,7 +33,7 @@ async function openFile(blob, name) {
   hidePageError();
   try {
     await loadLayouts();
-    const answer = await ask({ type: "open", file: blob }, (message) => id === openId && showProgress(message));
+    const answer = await ask({ type: "open", file: blob }, () => id === openId && showChecking());
     if (id !== openId) return;
     await show(answer.report, name, "opened");
     setOpened(answer.report, name);
